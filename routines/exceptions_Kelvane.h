@@ -1,0 +1,41 @@
+// The component set's exception families.
+#pragma once
+
+#include <string>
+
+#include "runtime/SysUtils.h"
+
+namespace kv {
+
+// Every English text of a message passes through this before it is formatted.
+// The translator installs its lookup here; until then the text stays as it is.
+using TTranslateTextHook = std::string (*)(const std::string& text);
+void SetTranslateTextHook(TTranslateTextHook hook);
+std::string TranslateText(const std::string& text);
+
+KV_EXCEPTION(ECustomKelvaneAbnormal, Exception);
+
+// The component family: messages are translated, then formatted.
+class IException : public ECustomKelvaneAbnormal {
+public:
+    explicit IException(const std::string& msg);
+    IException(const std::string& fmt, const TVarRecs& args);
+    const char* ClassName() const override { return "IException"; }
+};
+
+#define KV_IEXCEPTION(Name, Parent) KV_EXCEPTION(Name, Parent)
+
+// Archive engine and system routines: English messages, never translated.
+KV_EXCEPTION(EKelvaneAbnormal, ECustomKelvaneAbnormal);
+
+// Installer-level failures raised outside the component family.
+KV_EXCEPTION(EAI, Exception);
+
+class EAIUserAbort : public EAI {
+public:
+    EAIUserAbort() : EAI("Installation aborted by the user") {}
+    using EAI::EAI;
+    const char* ClassName() const override { return "EAIUserAbort"; }
+};
+
+}  // namespace kv
