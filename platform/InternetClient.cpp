@@ -495,7 +495,8 @@ bool TInternetFile::Read(void* buffer, int32_t count, int32_t& read) {
     read = 0;
     TInternetConnection* c = FConnection;
     if (!c || !FSent || count < 0) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    c->Pump([c] { return c->FBufferPos < c->FBuffer.size(); });
+    // As a synchronous read: the whole count unless the transfer ends first.
+    c->Pump([c, count] { return c->FBuffer.size() - c->FBufferPos >= static_cast<size_t>(count); });
     size_t n = std::min(static_cast<size_t>(count), c->FBuffer.size() - c->FBufferPos);
     if (n == 0) return c->Finish();  // the end, or why there is no more
     std::memcpy(buffer, c->FBuffer.data() + c->FBufferPos, n);
@@ -505,11 +506,13 @@ bool TInternetFile::Read(void* buffer, int32_t count, int32_t& read) {
 }
 
 bool TInternetFile::Close() {
-    if (!FConnection) return Succeed();
-    FConnection->Detach();
-    FConnection->FFile = nullptr;
-    FConnection = nullptr;
-    return Succeed();
+    // Leaves the last error alone: closing after a failure must not hide it.
+    if (FConnection) {
+        FConnection->Detach();
+        FConnection->FFile = nullptr;
+        FConnection = nullptr;
+    }
+    return true;
 }
 
 }  // namespace kv

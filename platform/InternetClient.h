@@ -13,7 +13,8 @@ namespace kv {
 // ---- error codes ------------------------------------------------------------------
 // A failed call returns false (or an empty handle) and leaves its reason in the last
 // error: the WinInet code where libcurl's error has an equivalent, otherwise
-// kInternetCurlErrorBase plus libcurl's own code. A call that succeeds sets it to 0.
+// kInternetCurlErrorBase plus libcurl's own code. A call that succeeds sets it to 0,
+// except Close, which leaves it.
 
 constexpr int32_t ERROR_INVALID_HANDLE = 6;
 constexpr int32_t ERROR_INTERNET_TIMEOUT = 12002;
@@ -164,7 +165,8 @@ public:
     // The size the server announced (FTP SIZE, HTTP Content-Length); false with
     // ERROR_HTTP_HEADER_NOT_FOUND when it announced none.
     bool QuerySize(int64_t& size);
-    // Reads up to Count bytes; Read = 0 with true is the end of the file.
+    // Reads Count bytes, fewer only at the end of the data or before an error (which
+    // the next call reports); Read = 0 with true is the end of the file.
     bool Read(void* buffer, int32_t count, int32_t& read);
     // Ends the transfer, unfinished or not. The connection stays usable.
     bool Close();

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +113,7 @@ public:
     int Port() const { return FPort; }
     // What the server saw: lines "CONNECT", "REQUEST …", "HEADER …", "COMMAND …".
     std::string Log() const { return ReadAll(FLog); }
+    void ClearLog() { fs::resize_file(FLog, 0); }
     int Count(const std::string& line) const {
         std::istringstream s(Log());
         int n = 0;
@@ -175,6 +178,11 @@ public:
         if (!FHttp) FHttp = std::make_unique<TTestServer>("http", FRoot.Path(), FScratch.Path());
         return *FHttp;
     }
+    // Each test reads only what the servers saw during it.
+    void ClearLogs() {
+        if (FHttp) FHttp->ClearLog();
+        if (FFtp) FFtp->ClearLog();
+    }
     TTestServer& Ftp() {
         if (!FFtp) FFtp = std::make_unique<TTestServer>("ftp", FRoot.Path(), FScratch.Path());
         return *FFtp;
@@ -185,5 +193,30 @@ private:
     TPayload FPayload;
     std::unique_ptr<TTestServer> FHttp, FFtp;
 };
+
+// One set of servers for the whole test program.
+inline TServers& Servers() {
+    static TServers servers;
+    return servers;
+}
+
+// A port on 127.0.0.1 where nothing listens.
+inline int ClosedPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+// Keeps the host's proxy settings away from the local servers.
+inline void NoProxies() {
+    for (const char* v : {"http_proxy", "HTTP_PROXY", "ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY"})
+        unsetenv(v);
+}
 
 }  // namespace kvtest

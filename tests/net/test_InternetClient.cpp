@@ -1,32 +1,12 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include "platform/InternetClient.h"
 #include "tests/net/TestServers.h"
 
 using namespace kv;
-using kvtest::TServers;
+using kvtest::Servers;
 
 namespace {
-
-TServers& Servers() {
-    static TServers servers;
-    return servers;
-}
-
-// A port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 // Reads the file to its end in blocks of at most 8192 bytes; false on a read error.
 bool ReadToEnd(TInternetFile& f, std::string& out) {
@@ -48,12 +28,12 @@ std::string LastResponse() {
 class InternetClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* v : {"http_proxy", "HTTP_PROXY", "ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY"})
-            unsetenv(v);
+        kvtest::NoProxies();
+        Servers().ClearLogs();
         ASSERT_EQ(InternetStartup(), TInternetStartup::Ok);
         session = TInternetSession::Open("KelvaneTest");
         ASSERT_TRUE(session);
-        session->SetStallTimeout(1000);
+        session->SetStallTimeout(10000);  // the stall cases shorten it
     }
     void TearDown() override {
         session.reset();
@@ -199,7 +179,7 @@ TEST_F(InternetClient, HttpCredentials) {
 }
 
 TEST_F(InternetClient, HttpConnectionRefused) {
-    auto c = TInternetConnection::Connect(*session, "127.0.0.1:" + std::to_string(ClosedPort()),
+    auto c = TInternetConnection::Connect(*session, "127.0.0.1:" + std::to_string(kvtest::ClosedPort()),
                                           INTERNET_SERVICE_HTTP, nullptr, nullptr);
     ASSERT_TRUE(c) << "HTTP connects on the first request";
     auto f = c->HttpOpenRequest("/x");
@@ -275,7 +255,7 @@ TEST_F(InternetClient, FtpRefusals) {
 }
 
 TEST_F(InternetClient, FtpConnectionRefused) {
-    EXPECT_FALSE(TInternetConnection::Connect(*session, "127.0.0.1:" + std::to_string(ClosedPort()),
+    EXPECT_FALSE(TInternetConnection::Connect(*session, "127.0.0.1:" + std::to_string(kvtest::ClosedPort()),
                                               INTERNET_SERVICE_FTP, nullptr, nullptr));
     EXPECT_EQ(InternetGetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
 }
@@ -283,6 +263,7 @@ TEST_F(InternetClient, FtpConnectionRefused) {
 // A server that goes quiet or hangs up ends the read with an error after what it
 // sent; the connection then serves the next file.
 TEST_F(InternetClient, StallAndCut) {
+    session->SetStallTimeout(1000);
     struct Case { bool ftp; const char* name; size_t sent; int32_t error; };
     const Case cases[] = {
         {false, "stall.bin", 8192, ERROR_INTERNET_TIMEOUT},
