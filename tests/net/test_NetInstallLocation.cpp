@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "net/TNetInstallLocation.h"
+#include "runtime/Streaming.h"
 #include "tests/net/TestServers.h"
 
 using namespace kv;
@@ -462,4 +463,38 @@ TEST(NetLocationUnit, UnknownProtocolCannotConnect) {
     EXPECT_THROW(loc.Download("x", "/nonexistent/x"), ENIL_OpenService);
     EXPECT_EQ(logins, 1);
     EXPECT_TRUE(loc.WinInetLoaded());
+}
+
+TEST(NetLocationUnit, ReadAndWrittenInADefinition) {
+    const std::string text =
+        "object Form1: TComponent\n"
+        "  object NetLoc1: TNetInstallLocation\n"
+        "    LoginInformation.Anonymous = False\n"
+        "    LoginInformation.Directory = 'pub\\setup'\n"
+        "    LoginInformation.Hostname = 'ftp.example.com'\n"
+        "    LoginInformation.Protocol = ipFTP\n"
+        "    LoginInformation.Username = 'kv'\n"
+        "    OnAfterDownload = Form1AfterDownload\n"
+        "    OnDataReceived = Form1DataReceived\n"
+        "  end\n"
+        "end\n";
+    TComponent handlers(nullptr);
+    bool afterAborted = false;
+    handlers.RegisterHandler<TObject*, bool>("Form1AfterDownload", [&](TObject*, bool aborted) { afterAborted = aborted; });
+    handlers.RegisterHandler<TObject*, const std::string&, int32_t, int32_t, int32_t, const char*>(
+        "Form1DataReceived", [](TObject*, const std::string&, int32_t, int32_t, int32_t, const char*) {});
+    TReadOptions options;
+    options.HandlerSource = &handlers;
+    std::unique_ptr<TComponent> root(ReadComponentText(text, options));
+    auto* loc = dynamic_cast<TNetInstallLocation*>(root->FindComponent("NetLoc1"));
+    ASSERT_NE(loc, nullptr);
+    const TLoginInformation& info = *loc->LoginInformation();
+    EXPECT_FALSE(info.Anonymous());
+    EXPECT_EQ(info.Directory(), "pub\\setup");
+    EXPECT_EQ(info.Hostname(), "ftp.example.com");
+    EXPECT_EQ(info.Protocol(), ipFTP);
+    EXPECT_EQ(info.Username(), "kv");
+    loc->OnAfterDownload(loc, true);
+    EXPECT_TRUE(afterAborted);
+    EXPECT_EQ(WriteComponentText(root.get()), text);
 }
