@@ -118,6 +118,7 @@ void TCustomNetInstallLocation::SetStallTimeout(int32_t ms) {
 }
 
 void TCustomNetInstallLocation::LoadWinInet() {
+    if (FLoaded) return;  // one start, one shutdown
     CheckInternetStartup(InternetStartup());
     FLoaded = true;
 }

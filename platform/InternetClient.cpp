@@ -111,12 +111,13 @@ const char* Lookup(const char* const (&names)[N], int32_t code, int32_t first) {
     return code >= first && code < first + static_cast<int32_t>(N) ? names[code - first] : nullptr;
 }
 
-// Percent-encodes a path for a URL; "/" separates its segments and stays.
+// Percent-encodes a path for a URL; "/" separates its segments and stays. ";" goes
+// too, lest an FTP name read as a transfer type.
 std::string EncodePath(const std::string& path) {
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~!$&'()*+,;=:@", c)) {
+        if (std::isalnum(c) || std::strchr("/-._~!$&'()*+,=:@", c)) {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -257,7 +258,7 @@ std::unique_ptr<TInternetConnection> TInternetConnection::Connect(TInternetSessi
         // followed by an open does.
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         // Log in now: a refused login belongs to the connection, not to a download.
-        c->Prepare(c->Url("/"), true);
+        c->Prepare(c->Url(""), true);
         c->Pump([] { return false; });
         if (!c->Finish()) return nullptr;
     } else {
@@ -273,14 +274,13 @@ std::unique_ptr<TInternetConnection> TInternetConnection::Connect(TInternetSessi
 
 std::string TInternetConnection::Url(const std::string& path) const {
     std::string encoded = EncodePath(path);
-    // A leading "/" must survive as the root folder rather than vanish as the separator
-    // after the host; an HTTP path always starts at the root.
     if (FService == INTERNET_SERVICE_FTP) {
-        if (!path.empty() && path[0] == '/' && path != "/") encoded = "/%2F" + encoded.substr(1);
-        else if (path == "/") encoded = "/";
-        else encoded = "/" + encoded;
-        return "ftp://" + FHost + encoded;
+        // FTP paths are relative to the login folder; a leading "/" must survive as
+        // the root rather than vanish as the separator after the host.
+        if (!path.empty() && path[0] == '/') encoded = "%2F" + encoded.substr(1);
+        return "ftp://" + FHost + "/" + encoded;
     }
+    // An HTTP path always starts at the root.
     if (encoded.empty() || encoded[0] != '/') encoded = "/" + encoded;
     return "http://" + FHost + encoded;
 }

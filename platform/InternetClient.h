@@ -105,12 +105,9 @@ public:
     TInternetConnection(const TInternetConnection&) = delete;
     TInternetConnection& operator=(const TInternetConnection&) = delete;
 
-    TInternetService Service() const { return FService; }
-    const std::string& Host() const { return FHost; }
     // FTP: changes to Path on the server (absolute when it starts with "/", else
     // relative to the login folder). Fails when the server refuses.
     bool FtpSetCurrentDirectory(const std::string& path);
-    const std::string& FtpCurrentDirectory() const { return FDirectory; }
     // FTP: starts a binary retrieval of Name in the current folder.
     std::unique_ptr<TInternetFile> FtpOpenFile(const std::string& name);
     // HTTP: prepares a GET of ObjectName (a path on the server), sent by HttpSendRequest.

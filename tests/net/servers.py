@@ -13,14 +13,28 @@ command. File names pick the misbehaviour:
     private/ (HTTP) needs Basic credentials USER:PASSWORD; FTP logs USER in,
              anonymous logins too
     status/NNN (HTTP) answers with status NNN and a short page
+    raw/NAME   (HTTP) answers with the bytes of RAW_ANSWERS[NAME], then closes
+    garbage/N  (HTTP) answers with random bytes from seed N, then closes
 """
 import base64
 import os
+import random
 import sys
 import threading
 import time
 import urllib.parse
 
+RAW_ANSWERS = {
+    "huge-length": b"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nabc",
+    "negative-length": b"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nabc",
+    "text-length": b"HTTP/1.1 200 OK\r\nContent-Length: many\r\n\r\nabc",
+    "no-status": b"Content-Length: 3\r\n\r\nabc",
+    "http09": b"just a body",
+    "bad-chunks": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n",
+    "endless-header": b"HTTP/1.1 200 OK\r\nX: " + b"a" * 200000,
+    "redirect-loop": b"HTTP/1.1 302 Found\r\nLocation: /raw/redirect-loop\r\nContent-Length: 0\r\n\r\n",
+    "nothing": b"",
+}
 STALL_BYTES = 8192
 STALL_SECONDS = 30
 
@@ -99,12 +113,22 @@ def http_server(root, note, user, password):
             self.end_headers()
             self.wfile.write(body)
 
+        def raw(self, data):
+            self.wfile.write(data)
+            self.wfile.flush()
+            self.close_connection = True
+
         def do_GET(self):
             note("REQUEST " + self.requestline)
             for name, value in self.headers.items():
                 note("HEADER %s: %s" % (name, value))
             path = urllib.parse.unquote(self.path.split("?", 1)[0], encoding="latin-1")
             parts = [p for p in path.split("/") if p]
+            if parts[:1] == ["raw"] and len(parts) == 2:
+                return self.raw(RAW_ANSWERS[parts[1]])
+            if parts[:1] == ["garbage"] and len(parts) == 2:
+                rng = random.Random(int(parts[1]))
+                return self.raw(bytes(rng.randrange(256) for _ in range(rng.randrange(1, 400))))
             if parts[:1] == ["status"] and len(parts) == 2:
                 return self.answer(int(parts[1]), b"<html>Status page</html>")
             if parts[:1] == ["private"]:

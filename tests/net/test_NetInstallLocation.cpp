@@ -498,3 +498,21 @@ TEST(NetLocationUnit, ReadAndWrittenInADefinition) {
     EXPECT_TRUE(afterAborted);
     EXPECT_EQ(WriteComponentText(root.get()), text);
 }
+
+// Whatever a server answers ends in an error of the family or a file, never a crash
+// or a hang.
+TEST_P(NetLocationHttp, OddAnswers) {
+    info().SetDirectory("raw");
+    for (const char* name : {"huge-length", "negative-length", "text-length", "no-status", "http09", "bad-chunks",
+                             "endless-header", "redirect-loop", "nothing"}) {
+        EXPECT_THROW(loc->Download(name, tmp / "odd"), ENIL) << name;
+    }
+    info().SetDirectory("garbage");
+    for (int seed = 0; seed < 25; ++seed) {
+        try {
+            loc->Download(std::to_string(seed), tmp / "odd");
+        } catch (const ENIL&) {
+        }
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), "BeforeLogin"), 1);
+}
