@@ -44,7 +44,7 @@ void TFileRelated::StoreArchive(TCustomPathSpecifier* type, const std::string& f
     FArchiveFile = file;
 }
 
-void TFileRelated::SetNetLocation(TComponent* value) { SetReference(FNetLocation, value); }
+void TFileRelated::SetNetLocation(TCustomNetInstallLocation* value) { SetReference(FNetLocation, value); }
 
 void TFileRelated::SetOrder(int32_t value) {
     if (InState(csLoading)) {

@@ -3,6 +3,7 @@
 // they carry their links and settings; archive handling builds on them.
 #pragma once
 
+#include "net/TNetInstallLocation.h"
 #include "objects/TInstallContainer.h"
 
 namespace kv {
@@ -23,9 +24,9 @@ public:
     virtual void SetArchiveFile(const std::string& value);
     TCustomPathSpecifier* ArchiveFileType() const { return FArchiveFileType; }
     virtual void SetArchiveFileType(TCustomPathSpecifier* value);
-    // The server of a network install (a net location component), or nullptr.
-    TComponent* NetLocation() const { return FNetLocation; }
-    virtual void SetNetLocation(TComponent* value);
+    // The server of a network install, or nullptr.
+    TCustomNetInstallLocation* NetLocation() const { return FNetLocation; }
+    virtual void SetNetLocation(TCustomNetInstallLocation* value);
     // Outside of loading the object is inserted again at its new place among its
     // container's helpers; without a container the value is not taken.
     void SetOrder(int32_t value);
@@ -44,7 +45,7 @@ protected:
 private:
     std::string FArchiveFile;
     TCustomPathSpecifier* FArchiveFileType = nullptr;
-    TComponent* FNetLocation = nullptr;
+    TCustomNetInstallLocation* FNetLocation = nullptr;
 };
 
 class TFileContainer : public TFileRelated {

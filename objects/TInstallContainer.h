@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "paths/TPathSpecifier.h"
 #include "routines/constants_Kelvane.h"
 #include "routines/exceptions_Kelvane.h"
 #include "runtime/Classes.h"
 
 namespace kv {
 
-class TCustomPathSpecifier;
 class TInstallContainer;
 class TInstallObject;
 class TFileContainer;

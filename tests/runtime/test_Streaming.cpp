@@ -219,7 +219,7 @@ TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
     const std::string text =
         "object Form1: TForm1\n"
         "  Caption = 'Setup'\n"
-        "  object Install1: TInstall\n"
+        "  object Install1: TSetupEngine\n"
         "    Information.CompanyName = 'ACME'\n"
         "    DestDirType = psProgramFiles\n"
         "    Data = {\n"
