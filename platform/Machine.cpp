@@ -17,6 +17,9 @@
 
 namespace kv {
 
+void InitRegistrySchema(TSqlite& db);  // Registry.cpp
+void InitRegistryDefaults(TMachine& m);
+
 namespace fs = std::filesystem;
 
 const std::vector<TVersionPreset>& VersionPresets() {
@@ -104,10 +107,13 @@ TMachine::TMachine(const std::string& hostRoot, const std::string& preset) {
                 }
                 return h;
             };
-            for (const std::string& dir : {FWindowsDir, FSystemDir, FTempDir, std::string("C:\\Program Files"),
-                                           std::string("C:\\Program Files\\Common Files")})
+            std::vector<std::string> dirs = {FWindowsDir, FSystemDir, FTempDir, "C:\\Program Files",
+                                             "C:\\Program Files\\Common Files"};
+            for (const auto& [name, dir] : DefaultShellFolders()) dirs.push_back(dir);
+            for (const std::string& dir : dirs)
                 if (dir.size() > 3 && toupper(static_cast<unsigned char>(dir[0])) == 'C') MakeDirs(host(dir));
         }
+        InitRegistryDefaults(*this);
     }
 }
 
@@ -144,6 +150,22 @@ void TMachine::CreateDefaults(const std::string& presetName) {
     ini.SetText(text);
     if (!SaveIniHost(RootFile("machine.ini"), ini)) throw Exception("Cannot write " + RootFile("machine.ini"));
     MakeDirs(RootFile("drive_a"));
+}
+
+std::vector<std::pair<std::string, std::string>> TMachine::DefaultShellFolders() const {
+    if (FPlatformId == VER_PLATFORM_WIN32s || (IsNT() && FMajor < 4)) return {};
+    const std::string w = FWindowsDir;
+    const std::string p = IsNT() ? w + "\\Profiles\\" + FUserName : w;
+    return {{"Desktop", p + "\\Desktop"},
+            {"Start Menu", p + "\\Start Menu"},
+            {"Programs", p + "\\Start Menu\\Programs"},
+            {"Startup", p + "\\Start Menu\\Programs\\StartUp"},
+            {"Personal", IsNT() ? p + "\\Personal" : std::string("C:\\My Documents")},
+            {"Favorites", p + "\\Favorites"},
+            {"SendTo", p + "\\SendTo"},
+            {"Recent", p + "\\Recent"},
+            {"Templates", p + "\\ShellNew"},
+            {"Fonts", w + "\\Fonts"}};
 }
 
 std::string TMachine::ConfigValue(const std::string& section, const std::string& ident,
@@ -275,7 +297,9 @@ TSqlite& TMachine::RegistryDb() {
         FRegistry.reset();
     }
     if (!FRegistry) {
-        FRegistry = std::make_unique<TSqlite>(RootFile("registry.db"));
+        auto db = std::make_unique<TSqlite>(RootFile("registry.db"));
+        InitRegistrySchema(*db);
+        FRegistry = std::move(db);
         FRegistryPid = getpid();
     }
     return *FRegistry;

@@ -76,6 +76,10 @@ public:
     bool ShutdownPrivilege() const { return FShutdownPrivilege; }
     const std::string& UserName() const { return FUserName; }
 
+    // The shell folders Explorer keeps for the user (none where there is no Explorer:
+    // NT 3.51 and Win32s), name -> Windows path.
+    std::vector<std::pair<std::string, std::string>> DefaultShellFolders() const;
+
     const std::vector<TDrive>& Drives() const { return FDrives; }
     const TDrive* FindDrive(char letter) const;
     const std::vector<TUncShare>& UncShares() const { return FShares; }
