@@ -1,8 +1,8 @@
 #include "forms/Forms.h"
 
-#include <unistd.h>
-
 #include "forms/script/ScriptBackend.h"
+#include "platform/Processes.h"
+#include "platform/System.h"
 
 namespace kv {
 
@@ -122,25 +122,9 @@ KV_REGISTER_CLASS(TDataModule, TComponent) {}
 
 KV_REGISTER_CLASS(TScreen, TComponent) {}
 
-namespace {
-// The machine's screen in pixels.
-void MachineScreenSize(int32_t& width, int32_t& height) {
-    width = 1024;
-    height = 768;
-}
-}  // namespace
+int32_t TScreen::Width() const { return GetSystemMetrics(SM_CXSCREEN); }
 
-int32_t TScreen::Width() const {
-    int32_t w, h;
-    MachineScreenSize(w, h);
-    return w;
-}
-
-int32_t TScreen::Height() const {
-    int32_t w, h;
-    MachineScreenSize(w, h);
-    return h;
-}
+int32_t TScreen::Height() const { return GetSystemMetrics(SM_CYSCREEN); }
 
 // ---- TApplication ----------------------------------------------------------------------------------
 
@@ -174,7 +158,20 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
     if (operation == opRemove && component == FMainForm) FMainForm = nullptr;
 }
 
-std::string TApplication::ExeName() const { return ParamStr(0); }
+std::string TApplication::ExeName() const { return FExeName.empty() ? kv::ParamStr(0) : FExeName; }
+
+int TApplication::ParamCount() const { return FHasParams ? static_cast<int>(FParams.size()) : kv::ParamCount(); }
+
+std::string TApplication::ParamStr(int index) const {
+    if (index == 0) return ExeName();
+    if (!FHasParams) return kv::ParamStr(index);
+    return index > 0 && index <= static_cast<int>(FParams.size()) ? FParams[static_cast<size_t>(index) - 1] : "";
+}
+
+void TApplication::SetParams(std::vector<std::string> args) {
+    FParams = std::move(args);
+    FHasParams = true;
+}
 
 void TApplication::Run() {
     if (FMainForm && ShowMainForm) FMainForm->Show();
@@ -226,44 +223,6 @@ void RecreateApplication() {
     delete Screen;
     Application = new TApplication(nullptr);
     Screen = new TScreen(nullptr);
-}
-
-// ---- the command line --------------------------------------------------------------------------
-
-namespace {
-std::vector<std::string>& Params() {
-    static std::vector<std::string> params;
-    return params;
-}
-
-// The running program's file as a Windows path: host paths are drive Z:.
-std::string ProgramFileName() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string host = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    std::string win = "Z:";
-    for (char c : Utf8ToAnsi(host)) win += c == '/' ? '\\' : c;
-    return win;
-}
-}  // namespace
-
-void SetCommandLine(int argc, const char* const* argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.push_back(Utf8ToAnsi(argv[i]));
-    SetCommandLine(args);
-}
-
-void SetCommandLine(const std::vector<std::string>& args) {
-    Params() = args;
-    Params().insert(Params().begin(), ProgramFileName());
-}
-
-int ParamCount() { return Params().empty() ? 0 : static_cast<int>(Params().size()) - 1; }
-
-std::string ParamStr(int index) {
-    if (index == 0 && Params().empty()) return ProgramFileName();
-    if (index < 0 || index >= static_cast<int>(Params().size())) return {};
-    return Params()[static_cast<size_t>(index)];
 }
 
 }  // namespace kv

@@ -136,6 +136,8 @@ public:
     virtual void RunModal(TApplication& app, TCustomForm& form) = 0;
     virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
     virtual void FormChanged(TCustomForm&, TFormChange) {}
+    // The program ends with ExitCode.
+    virtual void ProgramEnded(int) {}
 };
 
 // ---- the screen and the application ----------------------------------------------------
@@ -172,8 +174,16 @@ public:
     // stream its definition in); the first form created becomes the main form. A
     // failure frees the form.
     TCustomForm* CreateForm(const TClass* cls, const std::function<void(TCustomForm*)>& init = {});
-    // The running program's file as a Windows path.
+    // The running program's file as a Windows path; a host (or a test) may name
+    // another with SetExeName.
     std::string ExeName() const;
+    void SetExeName(const std::string& winPath) { FExeName = winPath; }
+    // The program's arguments (ParamStr(0) is ExeName). They are the process's own
+    // unless a host (or a test) gives others with SetParams.
+    int ParamCount() const;
+    std::string ParamStr(int index) const;
+    void SetParams(std::vector<std::string> args);  // without the program
+    void ResetParams() { FHasParams = false; }
 
     // Shows the main form and runs the message loop until Terminate.
     void Run();
@@ -202,6 +212,9 @@ private:
     bool FTerminated = false;
     std::deque<std::function<void()>> FMessages;
     std::unique_ptr<TFormsBackend> FBackend;
+    std::vector<std::string> FParams;
+    bool FHasParams = false;
+    std::string FExeName;
 };
 
 // The process's application object and screen.
@@ -209,12 +222,5 @@ extern TApplication* Application;
 extern TScreen* Screen;
 // Frees both (with every form the application owns) and makes fresh ones.
 void RecreateApplication();
-
-// The program's arguments: index 0 is the program's file, then each argument as
-// given (host text is turned into the ANSI code page here).
-void SetCommandLine(int argc, const char* const* argv);
-void SetCommandLine(const std::vector<std::string>& args);  // without the program
-int ParamCount();
-std::string ParamStr(int index);
 
 }  // namespace kv

@@ -3,6 +3,10 @@
 #include <cstring>
 
 #include "paths/TPathSpecifier.h"
+#include "platform/Boot.h"
+#include "platform/FileStream.h"
+#include "platform/Processes.h"
+#include "platform/System.h"
 
 namespace kv {
 
@@ -24,24 +28,76 @@ std::string RemoveBackslash(std::string s) {
 
 std::string AddBackslash(const std::string& s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
 
-// ---- the machine's services --------------------------------------------------------------
-// Each is one call into the emulated machine; until that service exists it does the
-// least that lets a run go on.
+// ---- the machine's services ---------------------------------------------------------------
 
-bool MachineFileExists(const std::string&) { return false; }
-void MachineDeleteFile(const std::string&) {}
-std::vector<std::string> MachineReadLines(const std::string&) { return {}; }
-void MachineWriteLines(const std::string&, const std::vector<std::string>&) {}
-// A new file name in the temporary folder with the given prefix (created, then deleted).
-std::string MachineTempFileName(const std::string& prefix) { return "C:\\TEMP\\" + prefix + "1.tmp"; }
-std::string MachineTempDir() { return "C:\\TEMP"; }
-// 1: the Windows 95/98 family; 2: Windows NT but 3.5x; anything else cannot reboot.
-int MachineWindowsClass() { return 2; }
-bool MachineEnableShutdownPrivilege() { return true; }
-bool MachineExitWindowsReboot() { return true; }
-// Starts a program without waiting; Show is the show-window value.
-constexpr int SW_HIDE = 0, SW_SHOW = 5;
-void MachineStartProgram(const std::string&, int) {}
+// A new file name in the temporary folder with the prefix "bat": the file is created
+// (so the name is unique) and deleted again at once.
+std::string NewTempFileName() {
+    char dir[261], name[261];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n >= sizeof dir || GetTempFileNameA(dir, "bat", 0, name) == 0 || !*name)
+        throw EKelvaneAbnormal("Cannot create a temporary file");
+    DeleteFileA(name);
+    return name;
+}
+
+std::string TempFolder() {
+    char dir[261];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    return n == 0 || n >= sizeof dir ? std::string() : RemoveBackslash(dir);
+}
+
+// The long form of a path, as the file system knows it (the path itself when it does not exist).
+std::string LongPath(const std::string& path) {
+    char buf[MAX_PATH * 4];
+    DWORD n = GetLongPathNameA(path.c_str(), buf, sizeof buf);
+    return n == 0 || n >= sizeof buf ? path : std::string(buf, n);
+}
+
+// 1: the Windows 95/98 family; 2: Windows NT but 3.5x; 0, 3, 4: the others.
+int WindowsClass() {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info)) return 4;
+    switch (info.dwPlatformId) {
+    case VER_PLATFORM_WIN32s: return 0;
+    case VER_PLATFORM_WIN32_WINDOWS: return 1;
+    case VER_PLATFORM_WIN32_NT:
+        return (std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion)).find("3.5") ==
+                       std::string::npos
+                   ? 2
+                   : 3;
+    default: return 4;
+    }
+}
+
+bool EnableShutdownPrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TOKEN_PRIVILEGES privileges{};
+    bool ok = LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+    if (ok) {
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        ok = AdjustTokenPrivileges(token, false, &privileges, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
+    }
+    CloseHandle(token);
+    return ok;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    TFileStream in(path, fmOpenRead | fmShareDenyWrite);
+    TStringList lines;
+    lines.LoadFromStream(in);
+    std::vector<std::string> out;
+    for (int i = 0; i < lines.Count(); ++i) out.push_back(lines[i]);
+    return out;
+}
+
+void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    TFileStream out(path, fmCreate);
+    for (const std::string& line : lines) out.WriteString(line + "\r\n");
+}
 
 // Strictly inside Folder (not Folder itself), compared as Windows compares names.
 bool LiesBelow(const std::string& path, const std::string& folder) {
@@ -130,7 +186,7 @@ TCustomInstall::~TCustomInstall() {
         Application->OnException.Clear();
     if (CurrentInstallDriver() == this) SetCurrentInstallDriver(nullptr);
     if (DefaultNetLocation == NetLocation()) DefaultNetLocation = nullptr;
-    if (FRunBatch) MachineStartProgram(FCleanupBatch, SW_HIDE);
+    if (FRunBatch) WinExec(FCleanupBatch.c_str(), SW_HIDE);
 }
 
 // ---- setters ----------------------------------------------------------------------------------
@@ -194,8 +250,8 @@ void TCustomInstall::ParseCommandLine() {
     static const char kLetters[] = "bfdersc";  // in switch order
     FSwitches = 0;
     for (auto& v : FSwitchValues) v.clear();
-    for (int i = 1; i <= ParamCount(); ++i) {
-        const std::string arg = ParamStr(i);
+    for (int i = 1; i <= Application->ParamCount(); ++i) {
+        const std::string arg = Application->ParamStr(i);
         const char* letter = arg.size() >= 2 && arg[0] == '-' && arg[1] != '\0'
                                  ? std::strchr(kLetters, LowerCase(arg.substr(1, 1))[0])
                                  : nullptr;
@@ -364,7 +420,7 @@ void TCustomInstall::RunFilesAfterInstall() {
         if (!file->RunAfterInstall) continue;
         bool defaultAction = true;
         OnBeforeRunFile(this, file, defaultAction);
-        if (defaultAction) MachineStartProgram(file->GetFullDestPath(), SW_SHOW);
+        if (defaultAction) WinExec(file->GetFullDestPath().c_str(), SW_SHOW);
     }
 }
 
@@ -375,15 +431,15 @@ void TCustomInstall::PrepareCleanup() {
     if (!proceed) return;
     const std::string exe = Application->ExeName();
     const std::string folder = RemoveBackslash(ExtractFileDir(exe));
-    for (int i = 0; i < FPresetupFiles.Count(); ++i) MachineDeleteFile(folder + "\\" + ExtractFileName(FPresetupFiles[i]));
-    const std::string batch = ChangeFileExt(MachineTempFileName("bat"), ".bat");
+    for (int i = 0; i < FPresetupFiles.Count(); ++i) DeleteFileA((folder + "\\" + ExtractFileName(FPresetupFiles[i])).c_str());
+    const std::string batch = ChangeFileExt(NewTempFileName(), ".bat");
     std::vector<std::string> lines{"ERASE " + exe};
     // Only the loading program's own copy folder is removed whole; a folder of the
     // user's keeps everything but the program.
-    if (LiesBelow(folder, MachineTempDir())) lines.push_back("DELTREE /Y " + folder);
+    if (LiesBelow(LongPath(folder), LongPath(TempFolder()))) lines.push_back("DELTREE /Y " + folder);
     lines.push_back("ERASE " + ChangeFileExt(batch, ".PIF"));
     lines.push_back("ERASE " + batch);
-    MachineWriteLines(batch, lines);
+    WriteLines(batch, lines);
     FCleanupBatch = batch;
     FRunBatch = true;
 }
@@ -450,9 +506,9 @@ void TCustomInstall::ReadArchiveInfo() {
 
 bool TCustomInstall::RebootWindows() {
     bool started = false;
-    switch (MachineWindowsClass()) {
-    case 1: started = MachineExitWindowsReboot(); break;
-    case 2: started = MachineEnableShutdownPrivilege() && MachineExitWindowsReboot(); break;
+    switch (WindowsClass()) {
+    case 1: started = ExitWindowsEx(EWX_REBOOT, 0); break;
+    case 2: started = EnableShutdownPrivilege() && ExitWindowsEx(EWX_REBOOT, 0); break;
     default: break;
     }
     if (started) return true;
@@ -494,10 +550,10 @@ void TCustomInstall::FinishAfterReboot() {
 void TCustomInstall::BuildFromBuildInf() {
     try {
         const std::string inf = ExtractFilePath(Application->ExeName()) + "BUILD.INF";
-        if (!MachineFileExists(inf))
+        if (!FileExists(inf))
             throw IEInstall("Need to have a BUILD.INF file in this directory with the first line specifying the build "
                             "directory");
-        std::vector<std::string> lines = MachineReadLines(inf);
+        std::vector<std::string> lines = ReadLines(inf);
         if (lines.empty())
             throw IEInstall("Must be 1 line in BUILD.INF. This line should specify the build directory");
         Build(Application->ExeName(), lines[0], true);

@@ -2,6 +2,8 @@
 
 #include "objects/TFileContainer.h"
 #include "paths/TPathSpecifier.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
 
 namespace kv {
 
@@ -323,9 +325,16 @@ void TInstallObject::Loaded() {
 // ---- the component set's folder --------------------------------------------------------------
 
 namespace {
-// The "Search Path" value of the library settings, trimmed; empty when absent.
-std::string ReadLibrarySearchPath() { return {}; }
-bool FileExistsOnMachine(const std::string&) { return false; }
+// The "Search Path" value of the library settings; empty when it cannot be read.
+std::string ReadLibrarySearchPath() {
+    try {
+        TRegistry reg(KEY_READ);
+        reg.SetRootKey(HKEY_CURRENT_USER);
+        if (reg.OpenKeyReadOnly(kLibrarySettingsKey) && reg.ValueExists("Search Path")) return reg.ReadString("Search Path");
+    } catch (const Exception&) {
+    }
+    return {};
+}
 }  // namespace
 
 std::string FindComponentSetDir(bool raiseIfMissing) {
@@ -343,7 +352,7 @@ std::string FindComponentSetDir(bool raiseIfMissing) {
     }
     for (const std::string& entry : entries) {
         std::string dir = entry.empty() || entry.back() == '\\' ? entry : entry + "\\";
-        if (FileExistsOnMachine(dir + "K32V35.TXT")) return RemoveTrailingBackslash(entry);
+        if (FileExists(dir + "K32V35.TXT")) return RemoveTrailingBackslash(entry);
     }
     if (raiseIfMissing) throw IENoKelvanePath(kMissing);
     return {};

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <map>
 
 #include "forms/script/ScriptBackend.h"
 #include "install/TInstall.h"
+#include "platform/FileStream.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
 #include "runtime/Streaming.h"
+#include "tests/platform/TempMachine.h"
 
 using namespace kv;
 
@@ -53,6 +59,7 @@ KV_REGISTER_CLASS(TTestInstallFile, TCustomInstallFile) {
     b.Reference<TInstallContainer>("Container", &TTestInstallFile::Container, &TTestInstallFile::SetContainer);
     b.Boolean("RunAfterInstall", &TTestInstallFile::RunAfterInstall, &TTestInstallFile::RunAfterInstall, false);
     b.String("DestName", &TTestInstallFile::DestName, &TTestInstallFile::SetDestName);
+    b.String("DestDir", &TTestInstallFile::DestDir, &TTestInstallFile::SetDestDir);
 }
 
 namespace {
@@ -64,23 +71,32 @@ const char* kTree =
 
 class Driver : public ::testing::Test {
 protected:
+    kv::test::TempMachine M;
     void SetUp() override {
-        RecreateApplication();
+        EndApplication();
         auto b = std::make_unique<TScriptBackend>();
         Backend = b.get();
         Application->SetBackend(std::move(b));
         Application->Title = "My product Installation";
+        // The program is the loading program's copy on the machine (a clean-up batch
+        // erases it, never the test itself).
+        M.Write("drive_c/TEMP/KV1/SETUP.EXE", "program");
+        Application->SetExeName("C:\\TEMP\\KV1\\SETUP.EXE");
         Log().clear();
         Reactions().clear();
     }
-    void TearDown() override {
+    void TearDown() override { EndApplication(); }
+    // The clean-up batch runs here, before the driver would start it on its own after
+    // the test's machine is gone.
+    static void EndApplication() {
+        if (TCustomInstall* i = CurrentInstall(); i && i->RunBatch() && FileExists(i->CleanupBatch()))
+            RunBatchFile(i->CleanupBatch());
         RecreateApplication();
-        SetCommandLine(std::vector<std::string>{});
     }
     // Streams a main form holding Body, started with Args.
     TCustomInstall* Load(const std::string& body = kTree, const std::vector<std::string>& args = {"-sC:\\SRC", "-c"},
                          const std::string& form = "  Width = 544\n  Height = 375\n") {
-        SetCommandLine(args);
+        Application->SetParams(args);
         Form = Application->CreateForm(TForm::StaticClass(), [&](TCustomForm* f) {
             ReadComponentText("object Form1: TForm\n" + form + body + "end\n", {}, f);
         });
@@ -272,7 +288,7 @@ TEST_F(Driver, StoredHideAndMaximizeBothApply) {
 }
 
 TEST_F(Driver, TheSavedActivationHandlerRunsFirstAndComesBack) {
-    SetCommandLine(std::vector<std::string>{"-sC:\\SRC"});
+    Application->SetParams({"-sC:\\SRC"});
     int own = 0;
     Form = Application->CreateForm(TForm::StaticClass(), [&](TCustomForm* f) {
         f->RegisterHandler<TObject*>("Form1Activate", [&](TObject* sender) {
@@ -412,7 +428,7 @@ TEST_F(Driver, CommandLineSwitches) {
     };
     TCustomInstall* install = Load(kTree, {});
     for (const auto& c : cases) {
-        SetCommandLine(c.args);
+        Application->SetParams(c.args);
         try {
             install->ParseCommandLine();
             EXPECT_EQ(c.error, "");
@@ -471,7 +487,7 @@ TEST_F(Driver, OneDriverOnAForm) {
 
 TEST_F(Driver, NoMainFormAndNoFormOwner) {
     TDataModule module(nullptr);
-    SetCommandLine(std::vector<std::string>{"-sC:\\SRC"});
+    Application->SetParams({"-sC:\\SRC"});
     EXPECT_THROW(ReadComponentText("object Install1: TInstall\nend\n", {}, Create<TInstall>(&module)), IEInstall);
 }
 
@@ -523,4 +539,133 @@ TEST_F(Driver, DefaultsAreNotWrittenButUseLoadingProgramIs) {
     EXPECT_EQ(install->Information()->CompanyName, "My Company");
     EXPECT_EQ(WriteComponentText(install),
               "object Install1: TInstall\n  UseLoadingProgram = True\nend\n");
+}
+
+namespace {
+std::vector<std::string> BatchLines(const std::string& winPath) {
+    TStringList lines;
+    TFileStream in(winPath, fmOpenRead);
+    lines.LoadFromStream(in);
+    std::vector<std::string> out;
+    for (int i = 0; i < lines.Count(); ++i) out.push_back(lines[i]);
+    return out;
+}
+}  // namespace
+
+TEST_F(Driver, CleanupBatchRemovesTheLoadersCopyAndItself) {
+    M.Write("drive_c/TEMP/KV1/LANG.DLL", "presetup");
+    M.Write("drive_c/TEMP/KV1/setup.1", "archive");
+    TCustomInstall* install = Load(
+        "  object Install1: TInstall\n    PresetupFiles.Strings = (\n      'D:\\Build\\lang.dll')\n  end\n");
+    Application->Run();
+    ASSERT_TRUE(install->RunBatch());
+    const std::string batch = install->CleanupBatch();
+    EXPECT_EQ(ExtractFilePath(batch), "C:\\TEMP\\");
+    EXPECT_EQ(ExtractFileName(batch).substr(0, 3), "bat");
+    EXPECT_EQ(BatchLines(batch), (std::vector<std::string>{"ERASE C:\\TEMP\\KV1\\SETUP.EXE", "DELTREE /Y C:\\TEMP\\KV1",
+                                                          "ERASE " + ChangeFileExt(batch, ".PIF"), "ERASE " + batch}));
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1/LANG.DLL"));  // the presetup files went at once
+    RunBatchFile(batch);
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1"));
+    EXPECT_FALSE(FileExists(batch));
+}
+
+// Started by hand with -c from a folder of the user's: the folder and its other files stay.
+TEST_F(Driver, CleanupBatchLeavesAFolderOutsideTheTemporaryFolder) {
+    struct Case { const char* exe; const char* host; };
+    const Case cases[] = {
+        {"C:\\Tools\\SETUP.EXE", "drive_c/Tools"},
+        {"C:\\TEMP\\SETUP.EXE", "drive_c/TEMP"},  // the temporary folder itself is not below it
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        M.Write(std::string(c.host) + "/SETUP.EXE", "program");
+        M.Write(std::string(c.host) + "/mine.txt", "the user's");
+        Application->SetExeName(c.exe);
+        TCustomInstall* install = Load();
+        Application->Run();
+        ASSERT_TRUE(install->RunBatch());
+        const std::string batch = install->CleanupBatch();
+        EXPECT_EQ(BatchLines(batch), (std::vector<std::string>{std::string("ERASE ") + c.exe,
+                                                              "ERASE " + ChangeFileExt(batch, ".PIF"), "ERASE " + batch}));
+        RunBatchFile(batch);
+        EXPECT_FALSE(M.Exists(std::string(c.host) + "/SETUP.EXE"));
+        EXPECT_EQ(M.Read(std::string(c.host) + "/mine.txt"), "the user's");
+        EXPECT_FALSE(FileExists(batch));
+    }
+}
+
+TEST_F(Driver, TheDestructorStartsTheBatchHidden) {
+    TCustomInstall* install = Load();
+    Application->Run();
+    const std::string batch = install->CleanupBatch();
+    RecreateApplication();
+    // It runs on its own; wait until the machine reports its end.
+    auto journal = [&](const std::string& what) {
+        for (const auto& line : Machine().JournalLines())
+            if (line.find(what) != std::string::npos) return true;
+        return false;
+    };
+    for (int i = 0; i < 500 && !journal("end " + batch); ++i) usleep(20000);
+    EXPECT_TRUE(journal("start " + batch + " [SW_HIDE]"));
+    EXPECT_TRUE(journal("end " + batch));
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1"));
+}
+
+TEST_F(Driver, RebootGoesThroughTheMachine) {
+    TCustomInstall* install = Load();
+    install->Reboot = true;
+    Application->Run();
+    EXPECT_EQ(Application->ExitCode, kExitRebootStarted);
+    bool requested = false;
+    for (const auto& line : Machine().JournalLines())
+        requested |= line.find("ExitWindowsEx: reboot requested") != std::string::npos;
+    EXPECT_TRUE(requested);
+}
+
+TEST_F(Driver, RebootThatCannotStartIsReported) {
+    struct Case { const char* preset; bool handler; };
+    for (const Case& c : {Case{"Win32s", false}, Case{"NT351", false}, Case{"Win32s", true}}) {
+        SetUp();
+        kv::test::TempMachine other(c.preset);
+        TCustomInstall* install = Load(kTree, {"-sC:\\SRC"});
+        install->Reboot = true;
+        int failed = 0;
+        if (c.handler) install->OnFailedReboot = [&](TObject*) { ++failed; };
+        Application->Run();
+        EXPECT_EQ(Application->ExitCode, kExitRebootRequired) << c.preset;
+        EXPECT_EQ(Backend->Transcript().find("Could not reboot windows. Please manually reboot windows.") !=
+                      std::string::npos,
+                  !c.handler)
+            << Backend->Transcript();
+        EXPECT_EQ(failed, c.handler ? 1 : 0);
+        EndApplication();
+    }
+}
+
+TEST_F(Driver, FilesToRunAfterInstallAreStarted) {
+    M.Write("drive_c/Apps/tool.exe", "MZ");
+    Load("  object Install1: TInstall\n  end\n"
+         "  object Tool: TTestInstallFile\n    Container = Install1\n    RunAfterInstall = True\n"
+         "    DestDir = 'C:\\Apps'\n    DestName = 'tool.exe'\n  end\n");
+    Application->Run();
+    bool started = false;
+    for (const auto& line : Machine().JournalLines())
+        started |= line.find("start C:\\Apps\\tool.exe [SW_SHOW]") != std::string::npos;
+    EXPECT_TRUE(started);
+}
+
+TEST_F(Driver, ComponentSetFolderFromTheLibrarySearchPath) {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(kLibrarySettingsKey, true));
+    reg.WriteString("Search Path", "  C:\\Lib;;C:\\Kelvane\\;C:\\Other  ");
+    M.Write("drive_c/Kelvane/K32V35.TXT", "marker");
+    M.Write("drive_c/Other/K32V35.TXT", "marker");
+    EXPECT_EQ(FindComponentSetDir(true), "C:\\Kelvane");
+    reg.WriteString("Search Path", "C:\\Lib;C:\\Nowhere;");
+    EXPECT_EQ(FindComponentSetDir(false), "");
+    EXPECT_THROW(FindComponentSetDir(true), IENoKelvanePath);
+    reg.WriteInteger("Search Path", 5);  // unreadable: as if missing
+    EXPECT_EQ(FindComponentSetDir(false), "");
 }

@@ -217,7 +217,7 @@ TEST(Streaming, WritesOnlyDifferencesAndRoundTrips) {
 
 TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
     const std::string text =
-        "object Form1: TForm1\n"
+        "object Form1: TSetupForm\n"
         "  Caption = 'Setup'\n"
         "  object Install1: TSetupEngine\n"
         "    Information.CompanyName = 'ACME'\n"
@@ -233,7 +233,7 @@ TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
         "end\n";
     auto root = Read(text, nullptr, true);
     EXPECT_EQ(WriteComponentText(root.get()), text);
-    EXPECT_THROW(Read(text), EParserError);  // not generic: TForm1 is unknown
+    EXPECT_THROW(Read(text), EParserError);  // not generic: TSetupForm is unknown
 }
 
 TEST(Streaming, EveryFaultNamesLineAndColumn) {
