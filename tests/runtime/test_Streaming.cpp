@@ -342,3 +342,29 @@ TEST(Streaming, DescendantsPublishEventsOfTheirBase) {
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(WriteComponentText(root.get()), "object E: TEventChild\n  OnFire = Fire\nend\n");
 }
+
+namespace {
+// Notes whether it was in design mode when it was loaded.
+class TDesignProbe : public TComponent {
+    KV_CLASS(TDesignProbe, TComponent)
+public:
+    using TComponent::TComponent;
+    bool LoadedDesigning = false;
+    void Loaded() override {
+        inherited::Loaded();
+        LoadedDesigning = InState(csDesigning);
+    }
+};
+}  // namespace
+KV_REGISTER_CLASS(TDesignProbe, TComponent) {}
+
+TEST(Streaming, ToolsReadDefinitionsInDesignMode) {
+    const std::string text = "object Root: TDesignProbe\n  object Child: TDesignProbe\n  end\nend\n";
+    for (bool designing : {false, true}) {
+        TReadOptions opt;
+        opt.Designing = designing;
+        std::unique_ptr<TComponent> root(ReadComponentText(text, opt));
+        EXPECT_EQ(static_cast<TDesignProbe*>(root.get())->LoadedDesigning, designing);
+        EXPECT_EQ(static_cast<TDesignProbe*>(root->FindComponent("Child"))->LoadedDesigning, designing);
+    }
+}
