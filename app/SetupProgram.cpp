@@ -65,8 +65,8 @@ TCustomForm* CheckDefinition(const std::string& text, const std::string& fileNam
     TReadOptions opt;
     opt.FileName = fileName;
     opt.HandlerSource = &names;
+    opt.Designing = true;
     auto* form = static_cast<TCustomForm*>(cls->Create(nullptr));
-    form->SetDesigning(true);
     try {
         ReadComponentText(text, opt, form);
     } catch (...) {
