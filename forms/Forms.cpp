@@ -228,42 +228,4 @@ void RecreateApplication() {
     Screen = new TScreen(nullptr);
 }
 
-// ---- the command line --------------------------------------------------------------------------
-
-namespace {
-std::vector<std::string>& Params() {
-    static std::vector<std::string> params;
-    return params;
-}
-
-// The running program's file as a Windows path: host paths are drive Z:.
-std::string ProgramFileName() {
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string host = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    std::string win = "Z:";
-    for (char c : Utf8ToAnsi(host)) win += c == '/' ? '\\' : c;
-    return win;
-}
-}  // namespace
-
-void SetCommandLine(int argc, const char* const* argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.push_back(Utf8ToAnsi(argv[i]));
-    SetCommandLine(args);
-}
-
-void SetCommandLine(const std::vector<std::string>& args) {
-    Params() = args;
-    Params().insert(Params().begin(), ProgramFileName());
-}
-
-int ParamCount() { return Params().empty() ? 0 : static_cast<int>(Params().size()) - 1; }
-
-std::string ParamStr(int index) {
-    if (index == 0 && Params().empty()) return ProgramFileName();
-    if (index < 0 || index >= static_cast<int>(Params().size())) return {};
-    return Params()[static_cast<size_t>(index)];
-}
-
 }  // namespace kv

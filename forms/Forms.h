@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Processes.h"  // ParamStr, SetCommandLine
 #include "runtime/Classes.h"
 
 namespace kv {
@@ -210,11 +211,5 @@ extern TScreen* Screen;
 // Frees both (with every form the application owns) and makes fresh ones.
 void RecreateApplication();
 
-// The program's arguments: index 0 is the program's file, then each argument as
-// given (host text is turned into the ANSI code page here).
-void SetCommandLine(int argc, const char* const* argv);
-void SetCommandLine(const std::vector<std::string>& args);  // without the program
-int ParamCount();
-std::string ParamStr(int index);
 
 }  // namespace kv

@@ -1,5 +1,7 @@
 #include "install/TInstall.h"
 
+#include "platform/Processes.h"
+
 #include <cstring>
 
 #include "paths/TPathSpecifier.h"
@@ -40,8 +42,7 @@ int MachineWindowsClass() { return 2; }
 bool MachineEnableShutdownPrivilege() { return true; }
 bool MachineExitWindowsReboot() { return true; }
 // Starts a program without waiting; Show is the show-window value.
-constexpr int SW_HIDE = 0, SW_SHOW = 5;
-void MachineStartProgram(const std::string&, int) {}
+void MachineStartProgram(const std::string& cmd, UINT show) { WinExec(cmd.c_str(), show); }
 
 // Strictly inside Folder (not Folder itself), compared as Windows compares names.
 bool LiesBelow(const std::string& path, const std::string& folder) {
