@@ -428,7 +428,7 @@ DWORD GetFullPathNameA(const char* fileName, DWORD size, char* buffer, char** fi
     return n;
 }
 
-std::string GetShortPath(const std::string& path) {
+std::string ShortPathName(const std::string& path) {
     TResolvedPath r;
     DWORD e = ResolvePath(path, r);
     if (!e && !r.Exists) e = r.ParentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
@@ -452,7 +452,7 @@ std::string GetShortPath(const std::string& path) {
 }
 
 DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
-    std::string s = GetShortPath(longPath ? longPath : "");
+    std::string s = ShortPathName(longPath ? longPath : "");
     return s.empty() ? 0 : CopyToBuffer(s, shortPath, size);
 }
 

@@ -65,7 +65,7 @@ BOOL SetCurrentDirectoryA(const char* path);
 
 // std::string forms, "" on failure (GetLastError tells why).
 std::string ExpandFileName(const std::string& path);
-std::string GetShortPath(const std::string& path);
+std::string ShortPathName(const std::string& path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& path);
 

@@ -118,6 +118,14 @@ TEST_F(MachineTest, RegistryRefusesBadInput) {
         EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, c.sub.c_str()), c.want) << c.sub;
     }
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "No\\Such\\Key", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
+    std::string deep = "d";
+    for (int i = 1; i < 512; ++i) deep += "\\d";
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, deep.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    HKEY deeper = 0;
+    EXPECT_EQ(RegCreateKeyExA(k, "one more", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deeper, nullptr),
+              ERROR_INVALID_PARAMETER);
+    RegCloseKey(k);
     EXPECT_EQ(RegOpenKeyExA(0, "x", 0, KEY_READ, &k), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExA(0x80000004u, "x", 0, KEY_READ, &k), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
