@@ -1098,7 +1098,8 @@ bool RemoveInUse(const std::string& fileName) {
     DWORD e = ResolvePath(fileName, r);
     if (e) throw EOSError(e);
     TSqlite& db = Machine().State();
-    TSqlite::Query(db, "DELETE FROM inuse WHERE fold=?").Bind(1, r.Key()).Run();
+    TSqlite::Query q(db, "DELETE FROM inuse WHERE fold=?");
+    q.Bind(1, r.Key()).Run();
     return db.Changes() > 0;
 }
 

@@ -273,6 +273,7 @@ std::vector<std::string> TMachine::JournalLines() const {
 }
 
 TSqlite& TMachine::State() {
+    std::lock_guard<std::mutex> lock(FStoreLock);
     if (FState && FStatePid != getpid()) {
         FState->Abandon();
         FState.reset();
@@ -292,6 +293,7 @@ TSqlite& TMachine::State() {
 }
 
 TSqlite& TMachine::RegistryDb() {
+    std::lock_guard<std::mutex> lock(FStoreLock);
     if (FRegistry && FRegistryPid != getpid()) {
         FRegistry->Abandon();
         FRegistry.reset();

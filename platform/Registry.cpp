@@ -378,7 +378,8 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     try {
         TSqlite& db = Machine().RegistryDb();
         if (!KeyAlive(db, id)) return ERROR_KEY_DELETED;
-        TSqlite::Query(db, "DELETE FROM vals WHERE key=? AND fold=?").Bind(1, id).Bind(2, Fold(valueName ? valueName : "")).Run();
+        TSqlite::Query q(db, "DELETE FROM vals WHERE key=? AND fold=?");
+        q.Bind(1, id).Bind(2, Fold(valueName ? valueName : "")).Run();
         return db.Changes() ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     } catch (const EDatabaseError& e) {
         return DbError(e);

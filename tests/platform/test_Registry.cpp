@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "platform/Boot.h"
 #include "platform/Registry.h"
@@ -433,4 +435,31 @@ TEST(Registry, MoveAtRebootOnNTGoesToThePendingRenames) {
     TempMachine win95("Win95");
     EXPECT_FALSE(MoveFileExA("C:\\new.dll", "C:\\x.dll", MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);
+}
+
+// Threads of one program may share the machine's stores.
+TEST_F(MachineTest, ThreadsShareTheStores) {
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 30; ++i) {
+                std::string file = Format("C:\\TEMP\\t%d_%d.txt", {t, i});
+                HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+                DWORD n;
+                if (h == INVALID_HANDLE_VALUE || !WriteFile(h, "x", 1, &n, nullptr) || !CloseHandle(h)) ++failures;
+                HKEY k;
+                if (RegCreateKeyExA(HKEY_CURRENT_USER, Format("Software\\T%d", {t}).c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &k, nullptr) ||
+                    SetString(k, Format("v%d", {i}).c_str(), "x") || RegCloseKey(k))
+                    ++failures;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, 0);
+    TSearchRec sr;
+    int count = 0;
+    for (int r = FindFirst("C:\\TEMP\\t*.txt", faAnyFile, sr); r == 0; r = FindNext(sr)) ++count;
+    FindClose(sr);
+    EXPECT_EQ(count, 120);
 }
