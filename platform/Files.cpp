@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -904,7 +905,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
         unique &= 0xFFFF;
         return put(nameOf(unique)) ? unique : Fail(ERROR_FILENAME_EXCED_RANGE, 0u);
     }
-    static UINT counter = static_cast<UINT>(getpid() * 2654435761u ^ static_cast<UINT>(time(nullptr)));
+    static std::atomic<UINT> counter{static_cast<UINT>(getpid() * 2654435761u ^ static_cast<UINT>(time(nullptr)))};
     for (int tries = 0; tries < 0xFFFF; ++tries) {
         UINT u = ++counter & 0xFFFF;
         if (!u) continue;

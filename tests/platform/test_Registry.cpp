@@ -377,7 +377,7 @@ TEST(Registry, SurvivesWritersKilledMidWrite) {
     uint32_t seed = 99;
     int nextValue = 0;
     std::vector<int> flushed;
-    for (int round = 0; round < 25; ++round) {
+    for (int round = 0; round < 20; ++round) {
         int pipefd[2];
         ASSERT_EQ(::pipe(pipefd), 0);
         pid_t child = ::fork();
@@ -395,7 +395,7 @@ TEST(Registry, SurvivesWritersKilledMidWrite) {
         }
         ::close(pipefd[1]);
         seed = seed * 1103515245 + 12345;
-        int wanted = 1 + static_cast<int>((seed >> 8) % 40), got = 0, v = 0;
+        int wanted = 1 + static_cast<int>((seed >> 8) % 25), got = 0, v = 0;
         while (got < wanted && ::read(pipefd[0], &v, sizeof v) == sizeof v) {
             flushed.push_back(v);
             ++got;
