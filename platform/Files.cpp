@@ -1,6 +1,5 @@
 #include "platform/Files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -251,17 +250,13 @@ int64_t Alloc(int64_t size) { return (size + kCluster - 1) / kCluster * kCluster
 // Bytes taken on a FAT disk: every file rounded up to whole clusters, a cluster per folder.
 int64_t UsedBytes(const std::string& dir) {
     int64_t used = 0;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return 0;
-    while (dirent* e = ::readdir(d)) {
-        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-        std::string p = dir + "/" + e->d_name;
+    for (const auto& name : ListHostDir(dir)) {
+        std::string p = dir + "/" + name;
         struct stat st;
         if (::lstat(p.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) used += kCluster + UsedBytes(p);
         else used += Alloc(st.st_size);
     }
-    ::closedir(d);
     return used;
 }
 
@@ -766,11 +761,7 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* data) {
     std::vector<std::string> names;
     if (r.Win.Parts.size() > 1) names = {".", ".."};
     std::vector<std::string> entries;
-    if (DIR* d = ::opendir(dirHost.c_str())) {
-        while (dirent* de = ::readdir(d))
-            if (strcmp(de->d_name, ".") && strcmp(de->d_name, "..")) entries.push_back(Utf8ToAnsi(de->d_name));
-        ::closedir(d);
-    }
+    for (const auto& h : ListHostDir(dirHost)) entries.push_back(Utf8ToAnsi(h));
     std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
         int c = AnsiCompareText(a, b);
         return c ? c < 0 : a < b;

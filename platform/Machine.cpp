@@ -27,7 +27,7 @@ const std::vector<TVersionPreset>& VersionPresets() {
     static const std::vector<TVersionPreset> presets = {
         {"Win95", "Windows 95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 0x040003B6, "", "C:\\WINDOWS",
          "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\TEMP"},
-        {"Win98", "Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE, " A ", "C:\\WINDOWS",
+        {"Win98", "Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE, "", "C:\\WINDOWS",
          "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\TEMP"},
         {"NT4", "Windows NT 4.0", VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6", "C:\\WINNT",
          "C:\\WINNT\\system32", "C:\\TEMP"},
