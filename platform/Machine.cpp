@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -312,7 +313,7 @@ TSqlite& TMachine::RegistryDb() {
 namespace {
 std::mutex gMachineLock;
 std::unique_ptr<TMachine> gMachine;
-int gBootScopes = 0;
+std::atomic<int> gBootScopes{0};
 }  // namespace
 
 std::string DefaultMachineRoot() {
