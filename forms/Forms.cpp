@@ -158,20 +158,8 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
     if (operation == opRemove && component == FMainForm) FMainForm = nullptr;
 }
 
-std::string TApplication::ExeName() const { return FExeName.empty() ? kv::ParamStr(0) : FExeName; }
+std::string TApplication::ExeName() const { return FExeName.empty() ? ParamStr(0) : FExeName; }
 
-int TApplication::ParamCount() const { return FHasParams ? static_cast<int>(FParams.size()) : kv::ParamCount(); }
-
-std::string TApplication::ParamStr(int index) const {
-    if (index == 0) return ExeName();
-    if (!FHasParams) return kv::ParamStr(index);
-    return index > 0 && index <= static_cast<int>(FParams.size()) ? FParams[static_cast<size_t>(index) - 1] : "";
-}
-
-void TApplication::SetParams(std::vector<std::string> args) {
-    FParams = std::move(args);
-    FHasParams = true;
-}
 
 void TApplication::Run() {
     if (FMainForm && ShowMainForm) FMainForm->Show();

@@ -178,12 +178,6 @@ public:
     // another with SetExeName.
     std::string ExeName() const;
     void SetExeName(const std::string& winPath) { FExeName = winPath; }
-    // The program's arguments (ParamStr(0) is ExeName). They are the process's own
-    // unless a host (or a test) gives others with SetParams.
-    int ParamCount() const;
-    std::string ParamStr(int index) const;
-    void SetParams(std::vector<std::string> args);  // without the program
-    void ResetParams() { FHasParams = false; }
 
     // Shows the main form and runs the message loop until Terminate.
     void Run();
@@ -212,8 +206,6 @@ private:
     bool FTerminated = false;
     std::deque<std::function<void()>> FMessages;
     std::unique_ptr<TFormsBackend> FBackend;
-    std::vector<std::string> FParams;
-    bool FHasParams = false;
     std::string FExeName;
 };
 

@@ -250,8 +250,8 @@ void TCustomInstall::ParseCommandLine() {
     static const char kLetters[] = "bfdersc";  // in switch order
     FSwitches = 0;
     for (auto& v : FSwitchValues) v.clear();
-    for (int i = 1; i <= Application->ParamCount(); ++i) {
-        const std::string arg = Application->ParamStr(i);
+    for (int i = 1; i <= ParamCount(); ++i) {
+        const std::string arg = ParamStr(i);
         const char* letter = arg.size() >= 2 && arg[0] == '-' && arg[1] != '\0'
                                  ? std::strchr(kLetters, LowerCase(arg.substr(1, 1))[0])
                                  : nullptr;

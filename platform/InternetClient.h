@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/WinTypes.h"
+#include "platform/WinTypes.h"  // ERROR_INVALID_HANDLE
 
 namespace kv {
 

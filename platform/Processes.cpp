@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/FileStream.h"
@@ -354,7 +355,13 @@ int RunBatchFile(const std::string& winPath) {
 // ---- this program ------------------------------------------------------------------------------
 
 namespace {
+std::optional<std::vector<std::string>>& ArgsOverride() {
+    static std::optional<std::vector<std::string>> args;
+    return args;
+}
+
 std::vector<std::string> HostArgs() {
+    if (ArgsOverride()) return *ArgsOverride();
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     std::vector<std::string> args;
     std::string a;
@@ -393,6 +400,14 @@ std::string ParamStr(int index) {
     }
     auto args = HostArgs();
     return index > 0 && static_cast<size_t>(index) < args.size() ? Utf8ToAnsi(args[index]) : "";
+}
+
+void SetCommandLine(int argc, const char* const* argv) { ArgsOverride() = std::vector<std::string>(argv, argv + argc); }
+
+void SetCommandLine(const std::vector<std::string>& args) {
+    std::vector<std::string> all{""};
+    for (const auto& a : args) all.push_back(AnsiToUtf8(a));
+    ArgsOverride() = all;
 }
 
 int ParamCount() {

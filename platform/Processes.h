@@ -53,6 +53,9 @@ int RunBatchFile(const std::string& winPath);
 // This program's command line: ParamStr(0) is its Windows path.
 std::string ParamStr(int index);
 int ParamCount();
+// Replaces the arguments ParamStr sees (tests, hosts that take them apart themselves).
+void SetCommandLine(int argc, const char* const* argv);  // argv[0] is the program
+void SetCommandLine(const std::vector<std::string>& args);  // without the program
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 
 }  // namespace kv

@@ -129,17 +129,10 @@ TEST_F(Forms, CreateFormFreesAFormWhoseSetUpFails) {
     EXPECT_EQ(Application->MainForm(), nullptr);
 }
 
-TEST_F(Forms, CommandLineAndScreen) {
-    // The process's own arguments, unless a host gives others.
-    EXPECT_EQ(Application->ParamCount(), ParamCount());
-    Application->SetParams({"-sD:\\SETUP", "-c"});
-    EXPECT_EQ(Application->ParamCount(), 2);
-    EXPECT_EQ(Application->ParamStr(1), "-sD:\\SETUP");
-    EXPECT_EQ(Application->ParamStr(3), "");
-    EXPECT_EQ(Application->ParamStr(0), Application->ExeName());
+TEST_F(Forms, ProgramAndScreen) {
     EXPECT_EQ(Application->ExeName(), ParamStr(0));
-    Application->ResetParams();
-    EXPECT_EQ(Application->ParamStr(1), ParamStr(1));
+    Application->SetExeName("C:\\TEMP\\SETUP.EXE");
+    EXPECT_EQ(Application->ExeName(), "C:\\TEMP\\SETUP.EXE");
     EXPECT_EQ(Screen->Width(), Machine().ScreenWidth());
     EXPECT_EQ(Screen->Height(), Machine().ScreenHeight());
 }

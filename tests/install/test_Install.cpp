@@ -85,7 +85,10 @@ protected:
         Log().clear();
         Reactions().clear();
     }
-    void TearDown() override { EndApplication(); }
+    void TearDown() override {
+        EndApplication();
+        SetCommandLine(std::vector<std::string>{});
+    }
     // The clean-up batch runs here, before the driver would start it on its own after
     // the test's machine is gone.
     static void EndApplication() {
@@ -96,7 +99,7 @@ protected:
     // Streams a main form holding Body, started with Args.
     TCustomInstall* Load(const std::string& body = kTree, const std::vector<std::string>& args = {"-sC:\\SRC", "-c"},
                          const std::string& form = "  Width = 544\n  Height = 375\n") {
-        Application->SetParams(args);
+        SetCommandLine(args);
         Form = Application->CreateForm(TForm::StaticClass(), [&](TCustomForm* f) {
             ReadComponentText("object Form1: TForm\n" + form + body + "end\n", {}, f);
         });
@@ -288,7 +291,7 @@ TEST_F(Driver, StoredHideAndMaximizeBothApply) {
 }
 
 TEST_F(Driver, TheSavedActivationHandlerRunsFirstAndComesBack) {
-    Application->SetParams({"-sC:\\SRC"});
+    SetCommandLine({"-sC:\\SRC"});
     int own = 0;
     Form = Application->CreateForm(TForm::StaticClass(), [&](TCustomForm* f) {
         f->RegisterHandler<TObject*>("Form1Activate", [&](TObject* sender) {
@@ -428,7 +431,7 @@ TEST_F(Driver, CommandLineSwitches) {
     };
     TCustomInstall* install = Load(kTree, {});
     for (const auto& c : cases) {
-        Application->SetParams(c.args);
+        SetCommandLine(c.args);
         try {
             install->ParseCommandLine();
             EXPECT_EQ(c.error, "");
@@ -487,7 +490,7 @@ TEST_F(Driver, OneDriverOnAForm) {
 
 TEST_F(Driver, NoMainFormAndNoFormOwner) {
     TDataModule module(nullptr);
-    Application->SetParams({"-sC:\\SRC"});
+    SetCommandLine({"-sC:\\SRC"});
     EXPECT_THROW(ReadComponentText("object Install1: TInstall\nend\n", {}, Create<TInstall>(&module)), IEInstall);
 }
 
