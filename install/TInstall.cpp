@@ -7,6 +7,8 @@
 #include "platform/FileStream.h"
 #include "platform/Processes.h"
 #include "platform/System.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
 
@@ -21,30 +23,14 @@ namespace {
 
 const char* const kStartHookName = "InstallStartHook";
 
-std::string RemoveBackslash(std::string s) {
-    if (!s.empty() && s.back() == '\\') s.pop_back();
-    return s;
-}
 
-std::string AddBackslash(const std::string& s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
 
 // ---- the machine's services ---------------------------------------------------------------
-
-// A new file name in the temporary folder with the prefix "bat": the file is created
-// (so the name is unique) and deleted again at once.
-std::string NewTempFileName() {
-    char dir[261], name[261];
-    DWORD n = GetTempPathA(sizeof dir, dir);
-    if (n == 0 || n >= sizeof dir || GetTempFileNameA(dir, "bat", 0, name) == 0 || !*name)
-        throw EKelvaneAbnormal("Cannot create a temporary file");
-    DeleteFileA(name);
-    return name;
-}
 
 std::string TempFolder() {
     char dir[261];
     DWORD n = GetTempPathA(sizeof dir, dir);
-    return n == 0 || n >= sizeof dir ? std::string() : RemoveBackslash(dir);
+    return n == 0 || n >= sizeof dir ? std::string() : std::string(dir, n);
 }
 
 // The long form of a path, as the file system knows it (the path itself when it does not exist).
@@ -52,23 +38,6 @@ std::string LongPath(const std::string& path) {
     char buf[MAX_PATH * 4];
     DWORD n = GetLongPathNameA(path.c_str(), buf, sizeof buf);
     return n == 0 || n >= sizeof buf ? path : std::string(buf, n);
-}
-
-// 1: the Windows 95/98 family; 2: Windows NT but 3.5x; 0, 3, 4: the others.
-int WindowsClass() {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    if (!GetVersionExA(&info)) return 4;
-    switch (info.dwPlatformId) {
-    case VER_PLATFORM_WIN32s: return 0;
-    case VER_PLATFORM_WIN32_WINDOWS: return 1;
-    case VER_PLATFORM_WIN32_NT:
-        return (std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion)).find("3.5") ==
-                       std::string::npos
-                   ? 2
-                   : 3;
-    default: return 4;
-    }
 }
 
 bool EnableShutdownPrivilege() {
@@ -101,7 +70,9 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
 
 // Strictly inside Folder (not Folder itself), compared as Windows compares names.
 bool LiesBelow(const std::string& path, const std::string& folder) {
-    std::string base = AnsiUpperCase(AddBackslash(folder));
+    std::string base;
+    AddBackslash(folder, base);
+    base = AnsiUpperCase(base);
     std::string p = AnsiUpperCase(path);
     return !folder.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0;
 }
@@ -278,7 +249,8 @@ void TCustomInstall::Loaded() {
                 "You forgot to pass in the build directory. In Run | Parameters, follow this format: -d \"-sC:\\My "
                 "Build\"");
     }
-    FSourceDir = HasSwitch(swSource) ? SwitchValue(swSource) : RemoveBackslash(ExtractFileDir(Application->ExeName()));
+    if (HasSwitch(swSource)) FSourceDir = SwitchValue(swSource);
+    else RemoveBackslash(ExtractFilePath(Application->ExeName()), FSourceDir);
     std::string key;
     FindInstallRecord(false, key);
     InstallRecordKey = key;
@@ -430,9 +402,12 @@ void TCustomInstall::PrepareCleanup() {
     OnBeforeCleanup(this, proceed);
     if (!proceed) return;
     const std::string exe = Application->ExeName();
-    const std::string folder = RemoveBackslash(ExtractFileDir(exe));
+    std::string folder;
+    RemoveBackslash(ExtractFilePath(exe), folder);
     for (int i = 0; i < FPresetupFiles.Count(); ++i) DeleteFileA((folder + "\\" + ExtractFileName(FPresetupFiles[i])).c_str());
-    const std::string batch = ChangeFileExt(NewTempFileName(), ".bat");
+    std::string temp;
+    GetTempFile(false, temp);
+    const std::string batch = ChangeFileExt(temp, ".bat");
     std::vector<std::string> lines{"ERASE " + exe};
     // Only the loading program's own copy folder is removed whole; a folder of the
     // user's keeps everything but the program.
@@ -506,7 +481,7 @@ void TCustomInstall::ReadArchiveInfo() {
 
 bool TCustomInstall::RebootWindows() {
     bool started = false;
-    switch (WindowsClass()) {
+    switch (GetWindowsClass()) {
     case 1: started = ExitWindowsEx(EWX_REBOOT, 0); break;
     case 2: started = EnableShutdownPrivilege() && ExitWindowsEx(EWX_REBOOT, 0); break;
     default: break;

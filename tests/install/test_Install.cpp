@@ -8,7 +8,6 @@
 #include "install/TInstall.h"
 #include "platform/FileStream.h"
 #include "platform/Processes.h"
-#include "platform/Registry.h"
 #include "runtime/Streaming.h"
 #include "tests/platform/TempMachine.h"
 
@@ -656,19 +655,4 @@ TEST_F(Driver, FilesToRunAfterInstallAreStarted) {
     for (const auto& line : Machine().JournalLines())
         started |= line.find("start C:\\Apps\\tool.exe [SW_SHOW]") != std::string::npos;
     EXPECT_TRUE(started);
-}
-
-TEST_F(Driver, ComponentSetFolderFromTheLibrarySearchPath) {
-    TRegistry reg;
-    reg.SetRootKey(HKEY_CURRENT_USER);
-    ASSERT_TRUE(reg.OpenKey(kLibrarySettingsKey, true));
-    reg.WriteString("Search Path", "  C:\\Lib;;C:\\Kelvane\\;C:\\Other  ");
-    M.Write("drive_c/Kelvane/K32V35.TXT", "marker");
-    M.Write("drive_c/Other/K32V35.TXT", "marker");
-    EXPECT_EQ(FindComponentSetDir(true), "C:\\Kelvane");
-    reg.WriteString("Search Path", "C:\\Lib;C:\\Nowhere;");
-    EXPECT_EQ(FindComponentSetDir(false), "");
-    EXPECT_THROW(FindComponentSetDir(true), IENoKelvanePath);
-    reg.WriteInteger("Search Path", 5);  // unreadable: as if missing
-    EXPECT_EQ(FindComponentSetDir(false), "");
 }
