@@ -5,6 +5,7 @@
 #include "paths/TPathSpecifier.h"
 #include "platform/Boot.h"
 #include "platform/FileStream.h"
+#include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/System.h"
 #include "routines/routines_API.h"
@@ -465,8 +466,7 @@ void TCustomInstall::ReadArchiveInfo() {
     try {
         ShowStatusMessage("Reading file information...");
         inherited::ReadArchiveInfo();
-        // A network distribution reads the sizes, dates and versions of the files from
-        // the server's file list here.
+        if (FDistributeType != dtTraditional) ReadNetFileList();
     } catch (...) {
         restore();
         throw;
@@ -475,6 +475,50 @@ void TCustomInstall::ReadArchiveInfo() {
     InfoRead = true;
     OnAfterReadArchiveInfo(this);
     NotifyHelpers(this, ncAfterReadArchiveInfo, nullptr);
+}
+
+void TCustomInstall::ReadNetFileList() {
+    // A stored distribution type needs no location; reading it without one would fail anyway.
+    if (!NetLocation())
+        throw IEInstallNetLocNil(
+            "Must assign a net location via the NetLocation property before you can set the distribute type");
+    std::string temp;
+    GetTempFile(false, temp);
+    struct TRemoveTemp {
+        const std::string& Path;
+        ~TRemoveTemp() { DeleteFileA(Path.c_str()); }
+    } removeTemp{temp};
+    // Host paths are machine paths too (drive Z:), whichever file opener is in place.
+    NetLocation()->Download("filelist.lst", HostPath(temp));
+    TFileStream list(temp, fmOpenRead | fmShareDenyWrite);
+    auto readFully = [&](void* buffer, int64_t count) {
+        if (list.Read(buffer, count) != count) throw IEInstall("Cannot read the remote list of files: %s", {temp});
+    };
+    auto le32 = [](const unsigned char* p) {
+        return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+    };
+    unsigned char record[72];
+    readFully(record, 4);
+    const int32_t count = le32(record);
+    auto& files = InstallFileList();
+    for (int32_t n = 0; n < count; ++n) {
+        readFully(record, sizeof record);
+        auto text = [&](size_t at, size_t max) {
+            const char* p = reinterpret_cast<const char*>(record + at);
+            return std::string(p, strnlen(p, max));
+        };
+        const std::string name = text(12, 40);
+        for (int i = 0; i < files.Count(); ++i) {
+            TCustomInstallFile* file = files[i];
+            if (!SameText(file->Name(), name)) continue;
+            file->FileSize = le32(record);
+            uint64_t bits = 0;
+            for (int b = 7; b >= 0; --b) bits = bits << 8 | record[4 + b];
+            std::memcpy(&file->FileDate, &bits, sizeof bits);
+            file->FileVersion = text(52, 20);
+            break;
+        }
+    }
 }
 
 // ---- G. reboot --------------------------------------------------------------------------------------

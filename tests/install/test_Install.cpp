@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "forms/script/ScriptBackend.h"
@@ -9,6 +11,7 @@
 #include "platform/FileStream.h"
 #include "platform/Processes.h"
 #include "runtime/Streaming.h"
+#include "tests/net/TestServers.h"
 #include "tests/platform/TempMachine.h"
 
 using namespace kv;
@@ -655,4 +658,79 @@ TEST_F(Driver, FilesToRunAfterInstallAreStarted) {
     for (const auto& line : Machine().JournalLines())
         started |= line.find("start C:\\Apps\\tool.exe [SW_SHOW]") != std::string::npos;
     EXPECT_TRUE(started);
+}
+
+namespace {
+// One 72-byte record of the net file list; the name and version fields are filled with
+// 0xEE after their terminating zero, as bytes there carry no meaning.
+std::string NetRecord(int32_t size, double date, const std::string& name, const std::string& version) {
+    std::string r(72, '\xEE');
+    for (int i = 0; i < 4; ++i) r[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(size) >> (8 * i)) & 0xFF);
+    uint64_t bits;
+    std::memcpy(&bits, &date, 8);
+    for (int i = 0; i < 8; ++i) r[4 + static_cast<size_t>(i)] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    r.replace(12, name.size(), name);
+    if (name.size() < 40) r[12 + name.size()] = '\0';
+    r.replace(52, version.size(), version);
+    if (version.size() < 20) r[52 + version.size()] = '\0';
+    return r;
+}
+std::string NetList(int32_t count, const std::string& records) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((static_cast<uint32_t>(count) >> (8 * i)) & 0xFF);
+    return s + records;
+}
+}  // namespace
+
+TEST_F(Driver, NetFileListGivesTheFilesTheirInfo) {
+    kvtest::TTempDir served, scratch;
+    kvtest::TTestServer http("http", served.Path(), scratch.Path());
+    const std::string longName(40, 'L');
+    const std::string fullVersion = "12345.12345.12345.12";
+    auto load = [&](const std::string& type) {
+        SetUp();
+        http.ClearLog();
+        return Load("  object Install1: TInstall\n    DistributeType = " + type + "\n    NetLocation = Net1\n  end\n" +
+                    "  object Net1: TNetInstallLocation\n    LoginInformation.Hostname = '" + http.Host() + "'\n  end\n" +
+                    "  object Tool: TTestInstallFile\n    Container = Install1\n  end\n" + "  object " + longName +
+                    ": TTestInstallFile\n    Container = Install1\n  end\n");
+    };
+    auto file = [&](const std::string& name) { return static_cast<TCustomInstallFile*>(Form->FindComponent(name)); };
+    auto tempFilesLeft = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(M.Host("drive_c/TEMP")))
+            n += e.path().filename().string().rfind("bat", 0) == 0;
+        return n;
+    };
+
+    kvtest::WriteAll(served.Path() / "filelist.lst",
+                     NetList(3, NetRecord(1234, 36000.5, "TOOL", "1.2.3.4") + NetRecord(7, 1, "Nobody", "9") +
+                                    NetRecord(99, 2.25, longName, fullVersion)));
+    TCustomInstall* install = load("dtWeb");
+    install->ReadArchiveInfo();
+    EXPECT_EQ(file("Tool")->FileSize, 1234);
+    EXPECT_EQ(file("Tool")->FileDate, 36000.5);
+    EXPECT_EQ(file("Tool")->FileVersion, "1.2.3.4");
+    EXPECT_EQ(file(longName)->FileSize, 99);  // a full name and a full version, no zero byte
+    EXPECT_EQ(file(longName)->FileVersion, fullVersion);
+    EXPECT_EQ(http.Count("REQUEST GET /filelist.lst HTTP/1.1"), 1) << http.Log();
+    EXPECT_EQ(tempFilesLeft(), 0);
+
+    kvtest::WriteAll(served.Path() / "filelist.lst", NetList(0, NetRecord(1, 1, "Tool", "1")));
+    load("dtTraditionalNet")->ReadArchiveInfo();
+    EXPECT_EQ(file("Tool")->FileSize, 0);  // a count of 0 changes nothing
+
+    kvtest::WriteAll(served.Path() / "filelist.lst", NetList(3, NetRecord(1, 1, "Tool", "1") + NetRecord(2, 2, "X", "2")));
+    install = load("dtWeb");
+    try {
+        install->ReadArchiveInfo();
+        ADD_FAILURE() << "a short list is read";
+    } catch (const IEInstall& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot read the remote list of files: C:\\TEMP\\bat", 0), 0u) << e.Message();
+    }
+    EXPECT_EQ(tempFilesLeft(), 0);
+    EXPECT_EQ(Form->Cursor(), crDefault);
+
+    load("dtTraditional")->ReadArchiveInfo();
+    EXPECT_EQ(http.Count("REQUEST GET /filelist.lst HTTP/1.1"), 0) << http.Log();
 }
