@@ -5,7 +5,6 @@
 #include "paths/TPathSpecifier.h"
 #include "platform/Boot.h"
 #include "platform/FileStream.h"
-#include "platform/Paths.h"
 #include "platform/Processes.h"
 #include "platform/System.h"
 #include "routines/routines_API.h"
@@ -23,8 +22,6 @@ TCustomInstall* CurrentInstall() { return dynamic_cast<TCustomInstall*>(CurrentI
 namespace {
 
 const char* const kStartHookName = "InstallStartHook";
-
-
 
 // ---- the machine's services ---------------------------------------------------------------
 
@@ -488,8 +485,7 @@ void TCustomInstall::ReadNetFileList() {
         const std::string& Path;
         ~TRemoveTemp() { DeleteFileA(Path.c_str()); }
     } removeTemp{temp};
-    // Host paths are machine paths too (drive Z:), whichever file opener is in place.
-    NetLocation()->Download("filelist.lst", HostPath(temp));
+    NetLocation()->Download("filelist.lst", temp);
     TFileStream list(temp, fmOpenRead | fmShareDenyWrite);
     auto readFully = [&](void* buffer, int64_t count) {
         if (list.Read(buffer, count) != count) throw IEInstall("Cannot read the remote list of files: %s", {temp});
