@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "resources/Resources.h"
 #include "runtime/Streaming.h"
 
 namespace kv {
@@ -565,6 +566,11 @@ void TPicture::DefineProperties(TFiler& filer) {
             return v;
         },
         FGraphic != nullptr);
+}
+
+void LoadBitmapResource(TBitmap& bitmap, const std::string& name) {
+    TMemoryStream s(GetResource(name));
+    bitmap.LoadFromStream(s);
 }
 
 }  // namespace kv

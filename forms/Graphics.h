@@ -154,4 +154,8 @@ private:
     std::unique_ptr<TGraphic> FGraphic;
 };
 
+// Fills Bitmap from the bitmap resource Name compiled into the program; EResNotFound
+// "Resource %s not found" when there is none.
+void LoadBitmapResource(TBitmap& bitmap, const std::string& name);
+
 }  // namespace kv

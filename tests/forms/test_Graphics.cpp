@@ -3,6 +3,8 @@
 #include <random>
 
 #include "forms/Graphics.h"
+#include "resources/Resources.h"
+#include "resources/generate/InstallTheme.h"
 #include "runtime/Streaming.h"
 #include "tests/platform/TempMachine.h"
 
@@ -427,4 +429,31 @@ TEST(Picture, AssignCopiesTheGraphic) {
     EXPECT_EQ(b.Graphic(), nullptr);
     EXPECT_EQ(b.Width(), 0);
     EXPECT_FALSE(b.Equals(a));
+}
+
+// ---- resources -----------------------------------------------------------------------------
+
+TEST(Resources, TheThemeBitmapIsBuiltIn) {
+    EXPECT_EQ(FindResource("installtheme1"), FindResource("INSTALLTHEME1"));
+    ASSERT_NE(FindResource("INSTALLTHEME1"), nullptr);
+    EXPECT_EQ(FindResource("NOSUCHBITMAP"), nullptr);
+    TBitmap theme;
+    LoadBitmapResource(theme, "INSTALLTHEME1");
+    EXPECT_EQ(theme.Width(), 117);
+    EXPECT_EQ(theme.Height(), 290);
+    try {
+        LoadBitmapResource(theme, "NoSuchBitmap");
+        ADD_FAILURE();
+    } catch (const EResNotFound& e) {
+        EXPECT_EQ(e.Message(), "Resource NoSuchBitmap not found");
+    }
+    EXPECT_EQ(theme.Width(), 117);
+}
+
+// The committed file is what the generator draws.
+TEST(Resources, TheThemeBitmapIsTheGeneratorsDrawing) {
+    TBitmap drawn;
+    theme::DrawInstallTheme(drawn);
+    EXPECT_TRUE(Save(drawn) == *FindResource("INSTALLTHEME1"))
+        << "run kelvane-make-theme resources/INSTALLTHEME1.bmp and commit the file";
 }
