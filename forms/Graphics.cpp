@@ -565,7 +565,7 @@ void TPicture::DefineProperties(TFiler& filer) {
             v.Str = s.Data();
             return v;
         },
-        FGraphic != nullptr);
+        FGraphic != nullptr || StoreEmpty);
 }
 
 void LoadBitmapResource(TBitmap& bitmap, const std::string& name) {

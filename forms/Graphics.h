@@ -147,6 +147,9 @@ public:
     void ReadData(TStream& s);
     void WriteData(TStream& s) const;
 
+    // A picture without a graphic is written too (as "Data = {00}"): for an owner whose
+    // default picture is not empty, so that clearing it is kept.
+    bool StoreEmpty = false;
     TNotifyEvent OnChange;
 
 private:

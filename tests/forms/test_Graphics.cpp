@@ -399,6 +399,11 @@ TEST(Picture, StreamsAsTheDataPropertyOfItsOwner) {
     EXPECT_EQ(holder->Picture.Width(), 2);
     EXPECT_TRUE(holder->Picture.Equals(h.Picture));
     EXPECT_EQ(WriteComponentText(back.get()), text);
+    // A picture cleared where the default is not empty must be written to be kept.
+    h.Picture.Assign(nullptr);
+    EXPECT_EQ(WriteComponentText(&h), "object Holder1: TPictureHolder\nend\n");
+    h.Picture.StoreEmpty = true;
+    EXPECT_EQ(WriteComponentText(&h), "object Holder1: TPictureHolder\n  Picture.Data = {\n    00}\nend\n");
     // Bad data names the place in the definition.
     try {
         ReadComponentText("object Holder1: TPictureHolder\n  Picture.Data = {0454476966}\nend\n", {});
