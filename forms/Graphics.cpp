@@ -126,8 +126,6 @@ private:
     size_t FSize;
 };
 
-}  // namespace
-
 // Decodes a BMP file into a bitmap's fields.
 struct TBmpDecoder {
     explicit TBmpDecoder(const TBytes& f) : F(f) {}
@@ -271,6 +269,8 @@ struct TBmpDecoder {
         }
     }
 };
+
+}  // namespace
 
 // ---- TBitmap ---------------------------------------------------------------------------
 
