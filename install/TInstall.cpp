@@ -538,7 +538,8 @@ KV_REGISTER_CLASS(TInstall, TCustomInstall) {
     b.Object<TBuildInfo>("BuildInfo", &TInstall::BuildInfo);
     b.Object<TStrings>("Description", &TInstall::Description);
     b.String("DestDir", &TInstall::DestDir, &TInstall::SetDestDir, "\\MyApplication");
-    b.Reference<TCustomPathSpecifier>("DestDirType", &TInstall::DestDirType, &TInstall::SetDestDirType);
+    b.Reference<TCustomPathSpecifier>("DestDirType", &TInstall::DestDirType, &TInstall::SetDestDirType)
+        .StoredIf([](const TInstall& i) { return i.DestDirType() != FindStandardSpecifier("TpsProgramFiles"); });
     b.Enum<TDistributeType>("DistributeType", DistributeTypeInfo, &TInstall::DistributeType,
                             &TInstall::SetDistributeType, dtTraditional);
     b.String("GroupName", [](const TInstall& i) { return i.GroupName; },

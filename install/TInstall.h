@@ -105,7 +105,11 @@ public:
     bool HasSwitch(TInstallSwitch s) const { return (FSwitches >> s) & 1u; }
     const std::string& SwitchValue(TInstallSwitch s) const { return FSwitchValues[s]; }
     // The -s value, else the running program's folder; no trailing backslash added.
-    const std::string& SourceDir() const { return FSourceDir; }
+    const std::string& SourceDir() const override { return FSourceDir; }
+    bool SelfExtractName(std::string& name) const override {
+        name = SwitchValue(swSelfExtract);
+        return HasSwitch(swSelfExtract);
+    }
     TCustomForm* MainForm() const { return FMainForm; }
     bool Started() const { return FStarted; }
     bool Running() const { return FRunning; }

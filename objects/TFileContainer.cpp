@@ -64,6 +64,12 @@ bool TFileRelated::FindLocalFile(std::string& path) {
     return false;
 }
 
+std::string TFileRelated::GetArchivePath() {
+    std::string path = FArchiveFileType ? FArchiveFileType->GetPath(this) + FArchiveFile : FArchiveFile;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
+}
+
 void TFileRelated::SetContainer(TInstallContainer* value) {
     TInstallContainer* old = Container();
     inherited::SetContainer(value);
