@@ -1,12 +1,12 @@
 #include "paths/TPathSpecifier.h"
 
 #include "forms/Forms.h"
-#include "paths/SystemRoutines.h"
 #include "paths/routines_ExpandPaths.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Registry.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
-
-using namespace paths_detail;
 
 namespace {
 
@@ -226,7 +226,7 @@ KV_FOLDER_PATH(TpsWindow, GetWindowsDir)
 
 std::string TpsBDEDLL::GetPath(TComponent*) {
     std::string path;
-    ReadRegString(HKEY_LOCAL_MACHINE, "\\Software\\Borland\\Database Engine", "DLLPath", path, "");
+    ReadRegString(hkLocalMachine, "\\Software\\Borland\\Database Engine", "DLLPath", path, "");
     if (path.empty()) {
         std::string programFiles;
         GetProgramFilesFolder(programFiles);

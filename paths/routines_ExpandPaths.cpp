@@ -2,13 +2,13 @@
 
 #include <cctype>
 
-#include "paths/SystemRoutines.h"
 #include "paths/TPathSpecifier.h"
 #include "platform/Paths.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Registry.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
-
-using namespace paths_detail;
 
 namespace {
 
@@ -35,7 +35,7 @@ std::string WindowsDir() {
 }
 
 // The registry value, or the fallback; either loses one trailing backslash.
-void LookUp(HKEY root, const char* key, const char* name, const std::string& fallback, std::string& path) {
+void LookUp(TRootKeys root, const char* key, const char* name, const std::string& fallback, std::string& path) {
     std::string value;
     ReadRegString(root, key, name, value, fallback);
     RemoveBackslash(value, path);
@@ -46,29 +46,29 @@ std::string CurrentDrive() { return ExtractFileDrive(GetCurrentDir()); }
 }  // namespace
 
 void GetStartMenuFolder(std::string& path) {
-    LookUp(HKEY_CURRENT_USER, kShellFolders, "Start Menu", Join(WindowsDir(), "Startmen"), path);
+    LookUp(hkCurrentUser, kShellFolders, "Start Menu", Join(WindowsDir(), "Startmen"), path);
 }
 
 void GetProgramsFolder(std::string& path) {
     std::string startMenu;
     GetStartMenuFolder(startMenu);
-    LookUp(HKEY_CURRENT_USER, kShellFolders, "Programs", Join(startMenu, "Programs"), path);
+    LookUp(hkCurrentUser, kShellFolders, "Programs", Join(startMenu, "Programs"), path);
 }
 
 void GetDesktopFolder(std::string& path) {
-    LookUp(HKEY_CURRENT_USER, kShellFolders, "Desktop", Join(WindowsDir(), "Desktop"), path);
+    LookUp(hkCurrentUser, kShellFolders, "Desktop", Join(WindowsDir(), "Desktop"), path);
 }
 
 void GetStartupFolder(std::string& path) {
-    LookUp(HKEY_CURRENT_USER, kShellFolders, "Startup", Join(WindowsDir(), "Startup"), path);
+    LookUp(hkCurrentUser, kShellFolders, "Startup", Join(WindowsDir(), "Startup"), path);
 }
 
 void GetProgramFilesFolder(std::string& path) {
-    LookUp(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", Join(CurrentDrive(), "Program Files"), path);
+    LookUp(hkLocalMachine, kCurrentVersion, "ProgramFilesDir", Join(CurrentDrive(), "Program Files"), path);
 }
 
 void GetCommonFilesFolder(std::string& path) {
-    LookUp(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", Join(CurrentDrive(), "Program Files\\Common Files"),
+    LookUp(hkLocalMachine, kCurrentVersion, "CommonFilesDir", Join(CurrentDrive(), "Program Files\\Common Files"),
            path);
 }
 
