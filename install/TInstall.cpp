@@ -14,7 +14,6 @@ namespace kv {
 
 const TEnumInfo DistributeTypeInfo{"TDistributeType", {"dtTraditional", "dtWeb", "dtTraditionalNet"}};
 
-std::string InstallRecordKey;
 TDateTime RunStartTime = 0;
 
 TCustomInstall* CurrentInstall() { return dynamic_cast<TCustomInstall*>(CurrentInstallDriver()); }
@@ -531,33 +530,6 @@ bool TCustomInstall::RebootWindows() {
     else Application->MessageBox(TranslateText("Could not reboot windows. Please manually reboot windows."),
                                  Application->Title, MB_OK);
     return false;
-}
-
-// ---- installation records and the resume after reboot ------------------------------------------------
-// The records live in the machine's registry; until they are kept there, a run has
-// none and nothing is left for a run after reboot.
-
-void TCustomInstall::FindInstallRecord(bool, std::string& key) { key.clear(); }
-
-void TCustomInstall::RemoveInstallRecord() {}
-
-void TCustomInstall::ClearUnfinished() {}
-
-void TCustomInstall::AddUnfinished(const std::string&, int32_t) { ++FUnfinishedCount; }
-
-void TCustomInstall::ReadUnfinishedList(TStrings& list) { list.Clear(); }
-
-void TCustomInstall::RegisterRunOnce() {}
-
-void TCustomInstall::FinishAfterReboot() {
-    FRunning = true;
-    std::string key;
-    FindInstallRecord(false, key);
-    InstallRecordKey = key;
-    TStringList unfinished;
-    ReadUnfinishedList(unfinished);
-    ClearUnfinished();
-    EndGood();
 }
 
 // ---- build and floppies ------------------------------------------------------------------------------

@@ -135,6 +135,10 @@ public:
     virtual bool QueryUserAbort();
     virtual void ClearUnfinished();
     virtual void AddUnfinished(const std::string& name, int32_t code);
+    // The language of the run in the install record, kept over a reboot;
+    // EIRCannotWriteValue when it cannot be written.
+    void StoreLanguage(int32_t language);
+    int32_t StoredLanguage(int32_t def) const;
 
     void Process() override;  // the whole run
     void FinishAfterReboot() override;
@@ -191,8 +195,6 @@ public:
 
 // The current install driver, or nullptr.
 TCustomInstall* CurrentInstall();
-// The install record of this run (a registry key path); empty when there is none.
-extern std::string InstallRecordKey;
 // When the current run started.
 extern TDateTime RunStartTime;
 

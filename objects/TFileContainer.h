@@ -8,6 +8,10 @@
 
 namespace kv {
 
+// The install record of this run: a key under HKEY_LOCAL_MACHINE, empty when there is
+// none. Its sub key named after a component keeps that component's downloaded archive.
+extern std::string InstallRecordKey;
+
 enum TInstallFileState : uint8_t { ifsNone, ifsCompress, ifsInstall, ifsCopying };
 
 class TFileRelated : public TInstallObject {

@@ -289,12 +289,15 @@ void TpsMainArchiveFile::Validate(TComponent* component) { RequireDriver(compone
 
 std::string TpsMainArchiveFile::GetPath(TComponent* component) {
     Validate(component);
-    IPathDriver& driver = *CurrentPathDriver();
+    return WithoutBackslash(MainArchivePath(*CurrentPathDriver()));
+}
+
+std::string MainArchivePath(const IPathDriver& driver) {
     std::string exeName;
-    if (!driver.SelfExtractName(exeName)) return WithoutBackslash(Join(driver.SourceDir(), "files.1"));
+    if (!driver.SelfExtractName(exeName)) return Join(driver.SourceDir(), "files.1");
     if (Trim(exeName).empty())
         throw IEInstall("You forgot to pass in the name of the self-extracting executable. Usage example: \"-eSetup.exe\"");
-    return WithoutBackslash(Join(driver.SourceDir(), exeName));
+    return Join(driver.SourceDir(), exeName);
 }
 
 }  // namespace kv

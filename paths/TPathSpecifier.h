@@ -42,6 +42,9 @@ protected:
 };
 IPathDriver* CurrentPathDriver();
 void SetCurrentPathDriver(IPathDriver* driver);
+// Driver's main archive: the self-extracting executable its -e switch names in the
+// source folder, else files.1 there. IEInstall when -e names no file.
+std::string MainArchivePath(const IPathDriver& driver);
 
 using TGetPathEvent = TEvent<TComponent*, std::string&>;
 
