@@ -66,6 +66,8 @@ bool RemoveIfEmpty(const char* key) {
 
 void TCustomInstall::FindInstallRecord(bool create, std::string& key) {
     key.clear();
+    // A definition checked in the designer is no run of a setup program.
+    if (InState(csDesigning)) return;
     const std::string program = Application->ExeName();
     int64_t size = 0;
     TDateTime date = 0;
@@ -75,8 +77,9 @@ void TCustomInstall::FindInstallRecord(bool create, std::string& key) {
     const TDateTime lastRun = RunStartTime != 0 ? RunStartTime : Now();
     std::vector<std::string> names;
     try {
+        // A lookup alone leaves no empty keys behind.
         TRegistry records;
-        if (!MachineKeys(records).OpenKey(kRecordsKey, true)) return;
+        if (!MachineKeys(records).OpenKey(kRecordsKey, create)) return;
         names = records.GetKeyNames();
     } catch (const Exception&) {
         return;

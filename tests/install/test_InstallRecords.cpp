@@ -390,3 +390,17 @@ TEST_F(Records, TheDriverTakesItsDownloadedArchiveFromTheRecord) {
         EXPECT_EQ(path, c.local);
     }
 }
+
+// Neither a lookup that finds nothing nor a definition checked in the designer leaves
+// anything in the registry.
+TEST_F(Records, LookingUpLeavesNoKeys) {
+    TCustomInstall* install = Load();
+    EXPECT_EQ(Find(install, false), "");
+    EXPECT_EQ(SubKeys("\\Software\\Kelvane"), std::vector<std::string>{"(none)"});
+    Restart();
+    TForm form(nullptr);
+    form.SetDesigning(true);
+    ReadComponentText("object Form1: TForm\n" + std::string(kTree) + "end\n", {}, &form);
+    EXPECT_EQ(Find(CurrentInstall(), true), "");
+    EXPECT_EQ(SubKeys("\\Software\\Kelvane"), std::vector<std::string>{"(none)"});
+}
