@@ -205,12 +205,12 @@ KV_STANDARD(TpsWindow, "Path of the Windows directory")
 
 #undef KV_STANDARD
 
-// The folder lookups and system folders, without a trailing backslash.
+// The folder lookups; each has removed one trailing backslash already.
 #define KV_FOLDER_PATH(Cls, Lookup)                        \
     std::string Cls::GetPath(TComponent*) {                \
         std::string path;                                  \
         Lookup(path);                                      \
-        return WithoutBackslash(path);                     \
+        return path;                                       \
     }
 
 KV_FOLDER_PATH(TpsCommonFiles, GetCommonFilesFolder)
@@ -219,10 +219,20 @@ KV_FOLDER_PATH(TpsProgramFiles, GetProgramFilesFolder)
 KV_FOLDER_PATH(TpsProgramMenu, GetProgramsFolder)
 KV_FOLDER_PATH(TpsStartMenu, GetStartMenuFolder)
 KV_FOLDER_PATH(TpsStartupMenu, GetStartupFolder)
-KV_FOLDER_PATH(TpsSystem, GetSystemDir)
-KV_FOLDER_PATH(TpsWindow, GetWindowsDir)
 
 #undef KV_FOLDER_PATH
+
+std::string TpsSystem::GetPath(TComponent*) {
+    std::string path;
+    GetSystemDir(path);
+    return WithoutBackslash(path);
+}
+
+std::string TpsWindow::GetPath(TComponent*) {
+    std::string path;
+    GetWindowsDir(path);
+    return WithoutBackslash(path);
+}
 
 std::string TpsBDEDLL::GetPath(TComponent*) {
     std::string path;
@@ -246,7 +256,7 @@ void TpsContainerArchiveFile::Validate(TComponent* component) {
 
 std::string TpsContainerArchiveFile::GetPath(TComponent* component) {
     Validate(component);
-    return WithoutBackslash(ContainerOf(component)->GetArchivePath());
+    return ContainerOf(component)->GetArchivePath();  // without its trailing backslash already
 }
 
 void TpsContainerDestDir::Validate(TComponent* component) {
@@ -255,7 +265,7 @@ void TpsContainerDestDir::Validate(TComponent* component) {
 
 std::string TpsContainerDestDir::GetPath(TComponent* component) {
     Validate(component);
-    return WithoutBackslash(ContainerOf(component)->GetDestDir());
+    return ContainerOf(component)->GetDestDir();  // without its trailing backslash already
 }
 
 std::string TpsContainerDestDir::GetDescriptionFor(TComponent* component) {
@@ -282,7 +292,7 @@ void TpsMainInstall::Validate(TComponent* component) {
 
 std::string TpsMainInstall::GetPath(TComponent* component) {
     Validate(component);
-    return WithoutBackslash(dynamic_cast<IPathClient&>(*CurrentPathDriver()).GetDestDir());
+    return dynamic_cast<IPathClient&>(*CurrentPathDriver()).GetDestDir();
 }
 
 void TpsMainArchiveFile::Validate(TComponent* component) { RequireDriver(component); }

@@ -22,12 +22,6 @@ std::string Join(const std::string& folder, const std::string& name) {
     return s + name;
 }
 
-std::string WithoutBackslash(const std::string& path) {
-    std::string s;
-    RemoveBackslash(path, s);
-    return s;
-}
-
 std::string WindowsDir() {
     std::string s;
     GetWindowsDir(s);
@@ -130,11 +124,18 @@ void ExpandMetaVariables(const std::string& text, TComponent* component, std::st
         }
         case 'm': GetStartMenuFolder(value); break;
         case 'p': GetProgramFilesFolder(value); break;
-        case 's': GetSystemDir(value); break;
-        case 'w': GetWindowsDir(value); break;
+        case 's':
+            GetSystemDir(value);
+            RemoveBackslash(value, value);
+            break;
+        case 'w':
+            GetWindowsDir(value);
+            RemoveBackslash(value, value);
+            break;
         default: continue;  // an unknown variable vanishes, letter and all
         }
-        out += WithoutBackslash(value);
+        // Destinations and folder lookups have lost their trailing backslash already.
+        out += value;
     }
     result = out;
 }

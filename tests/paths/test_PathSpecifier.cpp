@@ -307,10 +307,21 @@ TEST_F(TSpecifierTest, TheDatabaseEngineFolder) {
 }
 
 TEST_F(TSpecifierTest, OnlyOneTrailingBackslashIsRemoved) {
-    SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", "C:\\PF\\\\\\");
-    SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", "C:\\CF\\\\");
+    SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", "C:\\PF\\\\");
+    SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", "C:\\CF\\");
     EXPECT_EQ(Spec<TpsProgramFiles>(Owner)->GetPath(nullptr), "C:\\PF\\");
     EXPECT_EQ(Spec<TpsCommonFiles>(Owner)->GetPath(nullptr), "C:\\CF");
+    std::string expanded;
+    ExpandMetaVariables("%p|%f", nullptr, expanded);
+    EXPECT_EQ(expanded, "C:\\PF\\|C:\\CF");
+    // A destination keeps what its container's destination kept.
+    auto* dest = Spec<TpsContainerDestDir>(Owner);
+    auto* group = Make<TTestGroup>("Group1");
+    group->SetDestDir("C:\\Data\\\\");
+    auto* file = Make<TTestFile>("File1", group);
+    EXPECT_EQ(dest->GetPath(file), "C:\\Data\\");
+    ExpandMetaVariables("%c", file, expanded);
+    EXPECT_EQ(expanded, "C:\\Data\\");
 }
 
 // An install object created in the designer next to a driver installs into the
