@@ -8,7 +8,7 @@
 
 namespace kv {
 
-// Each gives a folder without a trailing backslash; a missing or unreadable registry
+// Each gives a folder, less one trailing backslash; a missing or unreadable registry
 // value gives the fallback instead, never an error.
 void GetStartMenuFolder(std::string& path);     // else <Windows>\Startmen
 void GetProgramsFolder(std::string& path);      // else <Start menu>\Programs
