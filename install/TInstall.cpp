@@ -15,7 +15,6 @@ namespace kv {
 
 const TEnumInfo DistributeTypeInfo{"TDistributeType", {"dtTraditional", "dtWeb", "dtTraditionalNet"}};
 
-std::string InstallRecordKey;
 TDateTime RunStartTime = 0;
 
 TCustomInstall* CurrentInstall() { return dynamic_cast<TCustomInstall*>(CurrentInstallDriver()); }
@@ -547,33 +546,6 @@ bool TCustomInstall::RebootWindows() {
     return false;
 }
 
-// ---- installation records and the resume after reboot ------------------------------------------------
-// The records live in the machine's registry; until they are kept there, a run has
-// none and nothing is left for a run after reboot.
-
-void TCustomInstall::FindInstallRecord(bool, std::string& key) { key.clear(); }
-
-void TCustomInstall::RemoveInstallRecord() {}
-
-void TCustomInstall::ClearUnfinished() {}
-
-void TCustomInstall::AddUnfinished(const std::string&, int32_t) { ++FUnfinishedCount; }
-
-void TCustomInstall::ReadUnfinishedList(TStrings& list) { list.Clear(); }
-
-void TCustomInstall::RegisterRunOnce() {}
-
-void TCustomInstall::FinishAfterReboot() {
-    FRunning = true;
-    std::string key;
-    FindInstallRecord(false, key);
-    InstallRecordKey = key;
-    TStringList unfinished;
-    ReadUnfinishedList(unfinished);
-    ClearUnfinished();
-    EndGood();
-}
-
 // ---- build and floppies ------------------------------------------------------------------------------
 
 void TCustomInstall::BuildFromBuildInf() {
@@ -622,7 +594,8 @@ KV_REGISTER_CLASS(TInstall, TCustomInstall) {
     b.Object<TBuildInfo>("BuildInfo", &TInstall::BuildInfo);
     b.Object<TStrings>("Description", &TInstall::Description);
     b.String("DestDir", &TInstall::DestDir, &TInstall::SetDestDir, "\\MyApplication");
-    b.Reference<TCustomPathSpecifier>("DestDirType", &TInstall::DestDirType, &TInstall::SetDestDirType);
+    b.Reference<TCustomPathSpecifier>("DestDirType", &TInstall::DestDirType, &TInstall::SetDestDirType)
+        .StoredIf([](const TInstall& i) { return i.DestDirType() != FindStandardSpecifier("TpsProgramFiles"); });
     b.Object<TPicture>("DialogThemeBitmap", &TInstall::DialogThemeBitmap)
         .StoredIf(&TInstall::DialogThemeBitmapStored);
     b.Enum<TDistributeType>("DistributeType", DistributeTypeInfo, &TInstall::DistributeType,

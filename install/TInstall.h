@@ -110,7 +110,11 @@ public:
     bool HasSwitch(TInstallSwitch s) const { return (FSwitches >> s) & 1u; }
     const std::string& SwitchValue(TInstallSwitch s) const { return FSwitchValues[s]; }
     // The -s value, else the running program's folder; no trailing backslash added.
-    const std::string& SourceDir() const { return FSourceDir; }
+    const std::string& SourceDir() const override { return FSourceDir; }
+    bool SelfExtractName(std::string& name) const override {
+        name = SwitchValue(swSelfExtract);
+        return HasSwitch(swSelfExtract);
+    }
     TCustomForm* MainForm() const { return FMainForm; }
     bool Started() const { return FStarted; }
     bool Running() const { return FRunning; }
@@ -136,6 +140,10 @@ public:
     virtual bool QueryUserAbort();
     virtual void ClearUnfinished();
     virtual void AddUnfinished(const std::string& name, int32_t code);
+    // The language of the run in the install record, kept over a reboot;
+    // EIRCannotWriteValue when it cannot be written.
+    void StoreLanguage(int32_t language);
+    int32_t StoredLanguage(int32_t def) const;
 
     void Process() override;  // the whole run
     void FinishAfterReboot() override;
@@ -193,8 +201,6 @@ public:
 
 // The current install driver, or nullptr.
 TCustomInstall* CurrentInstall();
-// The install record of this run (a registry key path); empty when there is none.
-extern std::string InstallRecordKey;
 // When the current run started.
 extern TDateTime RunStartTime;
 

@@ -1,8 +1,12 @@
 #include "objects/TFileContainer.h"
 
 #include "paths/TPathSpecifier.h"
+#include "platform/Files.h"
+#include "routines/routines_Registry.h"
 
 namespace kv {
+
+std::string InstallRecordKey;
 
 namespace {
 // Specifiers that name a complete archive: an object stored there has no file name.
@@ -59,9 +63,19 @@ void TFileRelated::SetOrder(int32_t value) {
 }
 
 bool TFileRelated::FindLocalFile(std::string& path) {
-    // Installation records keep the downloaded archives; without one there is none.
     path.clear();
-    return false;
+    if (Trim(Name()).empty() || InstallRecordKey.empty()) return false;
+    std::string local;
+    ReadRegString(hkLocalMachine, InstallRecordKey + "\\" + Name(), "LocalFile", local, "");
+    if (Trim(local).empty() || !FileExists(local)) return false;
+    path = local;
+    return true;
+}
+
+std::string TFileRelated::GetArchivePath() {
+    std::string path = FArchiveFileType ? FArchiveFileType->GetPath(this) + FArchiveFile : FArchiveFile;
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
 }
 
 void TFileRelated::SetContainer(TInstallContainer* value) {

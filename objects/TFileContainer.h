@@ -8,6 +8,10 @@
 
 namespace kv {
 
+// The install record of this run: a key under HKEY_LOCAL_MACHINE, empty when there is
+// none. Its sub key named after a component keeps that component's downloaded archive.
+extern std::string InstallRecordKey;
+
 enum TInstallFileState : uint8_t { ifsNone, ifsCompress, ifsInstall, ifsCopying };
 
 class TFileRelated : public TInstallObject {
@@ -32,6 +36,8 @@ public:
     void SetOrder(int32_t value);
     // The archive an earlier run downloaded for this object, when it still exists.
     bool FindLocalFile(std::string& path);
+    // ArchiveFileType's path for this object followed by ArchiveFile, no trailing backslash.
+    std::string GetArchivePath() override;
 
     void AfterConstruction() override;
     void Loaded() override;
@@ -64,6 +70,7 @@ public:
     void SetDescription(const TStrings* value) { FDescription.Assign(value); }
 
     int32_t RegisteredType() const override { return rtFileContainer; }
+    std::string PathGroupName() const override { return GroupName; }
     // Reads the archive information of the files and of the sub-containers.
     virtual void ReadArchiveInfo();
 

@@ -23,7 +23,10 @@ constexpr const char* kContainerDestDir = "TpsContainerDestDir";
 KV_REGISTER_CLASS(TMessageParameter, TObject) {}
 
 IInstallDriver* CurrentInstallDriver() { return gCurrentDriver; }
-void SetCurrentInstallDriver(IInstallDriver* driver) { gCurrentDriver = driver; }
+void SetCurrentInstallDriver(IInstallDriver* driver) {
+    gCurrentDriver = driver;
+    SetCurrentPathDriver(driver);
+}
 
 // ---- process-wide lists ------------------------------------------------------------------
 

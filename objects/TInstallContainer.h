@@ -37,8 +37,8 @@ public:
 };
 
 // What the tree needs of the one install driver of the program; the driver (install/)
-// implements it and registers itself as the current one.
-class IInstallDriver {
+// implements it and registers itself as the current one (for the path specifiers too).
+class IInstallDriver : public IPathDriver {
 public:
     virtual TFileContainer* DriverContainer() = 0;
     virtual std::string DriverProductName() const = 0;
@@ -52,7 +52,7 @@ void SetCurrentInstallDriver(IInstallDriver* driver);
 // The key below which an installed object records its uninstall information.
 constexpr const char* kUninstallKeyPrefix = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-class TInstallContainer : public TComponent {
+class TInstallContainer : public TComponent, public IPathClient {
     KV_CLASS(TInstallContainer, TComponent)
 public:
     explicit TInstallContainer(TComponent* owner);
@@ -82,7 +82,9 @@ public:
     virtual void DoInformationEventControl(TObject* sender, int32_t code, TObject* po);
     virtual void ReceiveMessage(TObject* sender, int32_t code, TObject* po);
     // DestDirType's path for this object followed by DestDir, no trailing backslash.
-    virtual std::string GetDestDir();
+    std::string GetDestDir() override;
+    TComponent* PathContainer() const override { return nullptr; }
+    std::string PathGroupName() const override { return Name(); }
     virtual int32_t RegisteredType() const;
     virtual void AddHelper(TInstallObject* obj);
     virtual void Process();
@@ -144,6 +146,7 @@ public:
     void SetCurrentInstallType(TInstallType type);
 
     void ContainerDestroyed(TInstallContainer* container) override;
+    TComponent* PathContainer() const override { return FContainer; }
     // The design-time defaults: in design mode, with a current driver, the object
     // starts as a helper of the driver installing into its folder.
     void AfterConstruction() override;

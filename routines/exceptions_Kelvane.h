@@ -68,4 +68,9 @@ public:
     const char* ClassName() const override { return "EAIUserAbort"; }
 };
 
+// A meta variable that cannot be expanded (routines_ExpandPaths); the message is
+// translated before it is raised.
+KV_EXCEPTION(EAICannotExpandContainerDirMV, EAI);
+KV_EXCEPTION(EAICannotExpandInstallDirMV, EAI);
+
 }  // namespace kv

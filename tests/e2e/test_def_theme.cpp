@@ -7,9 +7,19 @@
 using namespace kvtest;
 
 namespace {
+// The standard path specifiers the first install component brings with it in design mode.
+std::string Specifiers() {
+    std::string s;
+    for (const char* c : {"BDEDLL", "CommonFiles", "ContainerArchiveFile", "ContainerDestDir", "DesktopMenu",
+                          "InstallSource", "MainInstall", "ProgramFiles", "ProgramMenu", "StartMenu", "StartupMenu",
+                          "System", "MainArchiveFile", "Window"})
+        s += std::string("  object ps") + c + ": Tps" + c + "\n  end\n";
+    return s;
+}
+
 // A main form whose driver has a theme picture of its own, or none at all.
 std::string Definition(const std::string& data) {
-    return "object Form1: TForm\n"
+    return "object Form1: TForm\n" + Specifiers() +
            "  object Install1: TInstall\n"
            "    DialogThemeBitmap.Data = " + data + "\n"
            "    UseLoadingProgram = True\n"
@@ -40,5 +50,6 @@ TEST(DefCli, AThemePictureOfTheDefinitionsOwnRoundTrips) {
     // Without the property the driver has the built-in picture, which is not written.
     std::string plain = dir.File("plain.def", "object Form1: TForm\n  object Install1: TInstall\n  end\nend\n");
     auto r = RunCommand(Bin("kelvane") + " def format " + Quote(plain));
-    EXPECT_EQ(r.Output, "object Form1: TForm\n  object Install1: TInstall\n    UseLoadingProgram = True\n  end\nend\n");
+    EXPECT_EQ(r.Output, "object Form1: TForm\n" + Specifiers() +
+                            "  object Install1: TInstall\n    UseLoadingProgram = True\n  end\nend\n");
 }

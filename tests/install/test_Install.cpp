@@ -389,6 +389,14 @@ TEST_F(Driver, CleanupOnlyWhenItsConditionsHold) {
 }
 
 TEST_F(Driver, ResumeAfterRebootEndsGoodInsideLoading) {
+    // The run before the reboot left the record of this program file (the same date).
+    const int32_t stamp = DateTimeToFileDate(EncodeDate(2001, 5, 6));
+    ASSERT_EQ(FileSetDate("C:\\TEMP\\KV1\\SETUP.EXE", stamp), 0);
+    std::string key;
+    Load()->FindInstallRecord(true, key);
+    ASSERT_NE(key, "");
+    SetUp();
+    ASSERT_EQ(FileSetDate("C:\\TEMP\\KV1\\SETUP.EXE", stamp), 0);
     TCustomInstall* install = Load(kTree, {"-r", "-sC:\\SRC", "-c"});
     EXPECT_EQ(Log(), Seq({"-995", "-979"}));
     EXPECT_TRUE(Application->Terminated());
@@ -633,6 +641,7 @@ TEST_F(Driver, RebootThatCannotStartIsReported) {
     for (const Case& c : {Case{"Win32s", false}, Case{"NT351", false}, Case{"Win32s", true}}) {
         SetUp();
         kv::test::TempMachine other(c.preset);
+        other.Write("drive_c/TEMP/KV1/SETUP.EXE", "program");
         TCustomInstall* install = Load(kTree, {"-sC:\\SRC"});
         install->Reboot = true;
         int failed = 0;

@@ -68,14 +68,17 @@ public:
     ~TTestDriver() override { SetCurrentInstallDriver(nullptr); }
     TFileContainer* DriverContainer() override { return this; }
     std::string DriverProductName() const override { return "Tool"; }
+    const std::string& SourceDir() const override { return Source; }
+    bool SelfExtractName(std::string&) const override { return false; }
+    std::string Source = "C:\\SRC";
 };
 
 class TTestSpecifier : public TCustomPathSpecifier {
     KV_CLASS(TTestSpecifier, TCustomPathSpecifier)
 public:
     using TCustomPathSpecifier::TCustomPathSpecifier;
-    std::string GetPath(TInstallContainer*) override { return "C:\\Program Files"; }
-    void Validate(TInstallContainer* obj) override {
+    std::string GetPath(TComponent*) override { return "C:\\Program Files"; }
+    void Validate(TComponent* obj) override {
         if (obj->Tag() == 13) throw IEPathSpecifier("refused");
     }
 };

@@ -171,8 +171,9 @@ int Info() {
 
 int CmdMachine(const TArgs& argsIn) {
     TArgs args = argsIn;
+    std::string machineDir;  // empty: the default folder
     if (args.size() >= 2 && args[0] == "--machine") {
-        UseMachine(args[1]);
+        machineDir = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) return Usage();
@@ -183,12 +184,15 @@ int CmdMachine(const TArgs& argsIn) {
         if (args.size() == 3 && args[1] == "--version") version = args[2];
         else if (args.size() != 1) return Usage();
         if (!FindVersionPreset(version)) throw Exception("Unknown Windows version " + version);
-        std::string root = Machine().Root();  // opens (creates) the default folder
+        // A new folder becomes a freshly installed Windows of that version.
+        UseMachine(machineDir, version);
+        std::string root = Machine().Root();
         if (!SameText(Machine().VersionName(), FindVersionPreset(version)->Name))
             throw Exception("The machine in " + root + " is already " + Machine().VersionName());
         Out("Machine in " + Utf8ToAnsi(root) + " (" + Machine().VersionName() + ")");
         return 0;
     }
+    if (!machineDir.empty()) UseMachine(machineDir);
     if (cmd == "boot" && args.size() == 1) {
         BootMachine();
         return 0;
