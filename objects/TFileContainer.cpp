@@ -10,8 +10,8 @@ std::string InstallRecordKey;
 
 namespace {
 // Specifiers that name a complete archive: an object stored there has no file name.
-bool NamesWholeArchive(const TCustomPathSpecifier* spec) {
-    return IsSpecifierOf(spec, "TpsContainerArchiveFile") || IsSpecifierOf(spec, "TpsMainArchiveFile");
+bool NamesWholeArchive(const TCustomPathSpecifier* pathSpec) {
+    return IsSpecifierOf(pathSpec, "TpsContainerArchiveFile") || IsSpecifierOf(pathSpec, "TpsMainArchiveFile");
 }
 }  // namespace
 
@@ -83,8 +83,8 @@ void TFileRelated::SetContainer(TInstallContainer* value) {
     inherited::SetContainer(value);
     if (InState(csLoading) || Container() == old) return;
     if (dynamic_cast<TFileRelated*>(Container())) {
-        TCustomPathSpecifier* spec = FindStandardSpecifier("TpsContainerArchiveFile");
-        SetArchiveFileType(spec);
+        TCustomPathSpecifier* pathSpec = FindStandardSpecifier("TpsContainerArchiveFile");
+        SetArchiveFileType(pathSpec);
         FArchiveFile.clear();
     } else if (IsSpecifierOf(FArchiveFileType, "TpsContainerArchiveFile")) {
         SetArchiveFileType(nullptr);

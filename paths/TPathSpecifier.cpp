@@ -117,11 +117,11 @@ void TStandardPathSpecList::CreateMissingStandard(TComponent*, TComponent* owner
     if (!owner) return;
     for (const TStandardClass& c : kStandardClasses) {
         if (checkExisting && PathSpecifierList().Find(c.Class())) continue;
-        TCustomPathSpecifier* spec = c.Make(owner);
+        TCustomPathSpecifier* pathSpec = c.Make(owner);
         try {
-            spec->SetName(spec->CanonicalName());
+            pathSpec->SetName(pathSpec->CanonicalName());
         } catch (...) {
-            delete spec;  // the owner holds another component of that name
+            delete pathSpec;  // the owner holds another component of that name
             throw;
         }
     }
@@ -136,9 +136,9 @@ TCustomPathSpecifier* FindStandardSpecifier(const std::string& className) {
     return StandardPathSpecList().Find(GetClass(className));
 }
 
-bool IsSpecifierOf(const TCustomPathSpecifier* spec, const std::string& className) {
+bool IsSpecifierOf(const TCustomPathSpecifier* pathSpec, const std::string& className) {
     const TClass* cls = GetClass(className);
-    return spec && cls && spec->InheritsFrom(cls);
+    return pathSpec && cls && pathSpec->InheritsFrom(cls);
 }
 
 // ---- TCustomPathSpecifier, TPathSpecifier, TStandardPathSpecifier ------------------------------

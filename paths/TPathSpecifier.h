@@ -166,7 +166,7 @@ void CreateMissingStandardSpecifiers(TComponent* owner);
 // The first standard specifier of the class named ClassName ("TpsContainerDestDir", ...),
 // or nullptr when there is none.
 TCustomPathSpecifier* FindStandardSpecifier(const std::string& className);
-// Spec is of the class named ClassName or derived from it.
-bool IsSpecifierOf(const TCustomPathSpecifier* spec, const std::string& className);
+// PathSpec is of the class named ClassName or derived from it.
+bool IsSpecifierOf(const TCustomPathSpecifier* pathSpec, const std::string& className);
 
 }  // namespace kv

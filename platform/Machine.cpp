@@ -204,14 +204,14 @@ void TMachine::LoadConfig() {
         return f[0] == '/' ? f : FRoot + "/" + f;
     };
     FDrives.clear();
-    for (const auto& [letter, spec] : FConfig.Entries("Drives")) {
+    for (const auto& [letter, driveSpec] : FConfig.Entries("Drives")) {
         if (letter.size() != 1 || !isalpha(static_cast<unsigned char>(letter[0])))
             BadConfig(FRoot, "bad drive letter " + letter);
         std::vector<std::string> f;
         size_t start = 0;
         for (;;) {
-            size_t comma = spec.find(',', start);
-            f.push_back(Trim(spec.substr(start, comma - start)));
+            size_t comma = driveSpec.find(',', start);
+            f.push_back(Trim(driveSpec.substr(start, comma - start)));
             if (comma == std::string::npos) break;
             start = comma + 1;
         }
@@ -223,7 +223,7 @@ void TMachine::LoadConfig() {
         d.Type = DRIVE_UNKNOWN;
         for (const auto& [name, type] : types)
             if (SameText(f[0], name)) d.Type = type;
-        if (d.Type == DRIVE_UNKNOWN || f.size() < 2 || f.size() > 3) BadConfig(FRoot, "bad drive " + letter + "=" + spec);
+        if (d.Type == DRIVE_UNKNOWN || f.size() < 2 || f.size() > 3) BadConfig(FRoot, "bad drive " + letter + "=" + driveSpec);
         d.HostDir = hostDir(f[1]);
         if (f.size() == 3) {
             int64_t cap;

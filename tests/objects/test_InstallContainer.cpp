@@ -341,19 +341,19 @@ TEST_F(InstallTree, StatusMessagesReachTheManagers) {
 }
 
 TEST_F(InstallTree, DestinationFromSpecifierAndFolder) {
-    auto* spec = Create<TTestSpecifier>(&Form);
+    auto* pathSpec = Create<TTestSpecifier>(&Form);
     auto* file = Make<TTestFile>("File1");
     file->SetDestDir("\\MyApp\\");
     EXPECT_EQ(file->GetDestDir(), "\\MyApp");
-    file->SetDestDirType(spec);
+    file->SetDestDirType(pathSpec);
     EXPECT_TRUE(file->DestDirTypeSet);
     EXPECT_EQ(file->GetDestDir(), "C:\\Program Files\\MyApp");
     // A specifier that refuses the object leaves the old one.
     auto* other = Create<TTestSpecifier>(&Form);
     file->SetTag(13);
     EXPECT_THROW(file->SetDestDirType(other), IEPathSpecifier);
-    EXPECT_EQ(file->DestDirType(), spec);
-    delete spec;  // removal clears the reference
+    EXPECT_EQ(file->DestDirType(), pathSpec);
+    delete pathSpec;  // removal clears the reference
     EXPECT_EQ(file->DestDirType(), nullptr);
 }
 

@@ -16,7 +16,7 @@ namespace {
 using TSpecifierTest = PathTest;
 
 template <class T>
-T* Spec(TComponent& owner) {
+T* PathSpec(TComponent& owner) {
     return Create<T>(&owner);
 }
 
@@ -66,14 +66,14 @@ TEST_F(TSpecifierTest, TheStandardFamily) {
     };
     ASSERT_EQ(Names(StandardPathSpecList()), kCanonical);
     for (int i = 0; i < StandardPathSpecList().Count(); ++i) {
-        TCustomPathSpecifier* spec = StandardPathSpecList().Items(i);
+        TCustomPathSpecifier* pathSpec = StandardPathSpecList().Items(i);
         const Row& row = rows[i];
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(spec->CanonicalName(), row.name);
-        EXPECT_EQ(spec->ClassName(), "T" + std::string(row.name));
-        EXPECT_EQ(spec->GetDescription(), row.description);
-        EXPECT_EQ(spec->GetPath(file), row.path);
-        EXPECT_NO_THROW(spec->Validate(file));
+        EXPECT_EQ(pathSpec->CanonicalName(), row.name);
+        EXPECT_EQ(pathSpec->ClassName(), "T" + std::string(row.name));
+        EXPECT_EQ(pathSpec->GetDescription(), row.description);
+        EXPECT_EQ(pathSpec->GetPath(file), row.path);
+        EXPECT_NO_THROW(pathSpec->Validate(file));
     }
     auto* dest = StandardPathSpecList().FindByClass<TpsContainerDestDir>();
     EXPECT_EQ(dest->GetDescriptionFor(file), "Path of the <Samples> group");
@@ -85,8 +85,8 @@ TEST_F(TSpecifierTest, TheStandardFamily) {
 
 TEST_F(TSpecifierTest, TheListsFollowCreationAndDestruction) {
     const int all = PathSpecifierList().Count(), standard = StandardPathSpecList().Count();
-    auto* mine = Spec<TPathSpecifier>(Owner);
-    auto* system = Spec<TpsSystem>(Owner);
+    auto* mine = PathSpec<TPathSpecifier>(Owner);
+    auto* system = PathSpec<TpsSystem>(Owner);
     EXPECT_EQ(PathSpecifierList().Count(), all + 2);
     EXPECT_EQ(StandardPathSpecList().Count(), standard + 1);
     EXPECT_EQ(PathSpecifierList().Items(all), mine);
@@ -103,9 +103,9 @@ TEST_F(TSpecifierTest, TheListsFollowCreationAndDestruction) {
 TEST_F(TSpecifierTest, FindByClassTakesTheFirstInstanceOrDescendant) {
     EXPECT_EQ(MessageOf([] { StandardPathSpecList().FindByClass<TpsWindow>(); }),
               "IEPathSpecifier: Could not find the path specifier");
-    auto* mine = Spec<TPathSpecifier>(Owner);
-    auto* first = Spec<TpsWindow>(Owner);
-    auto* second = Spec<TpsWindow>(Owner);
+    auto* mine = PathSpec<TPathSpecifier>(Owner);
+    auto* first = PathSpec<TpsWindow>(Owner);
+    auto* second = PathSpec<TpsWindow>(Owner);
     EXPECT_EQ(StandardPathSpecList().FindByClass<TpsWindow>(), first);
     EXPECT_EQ(PathSpecifierList().FindByClass<TStandardPathSpecifier>(), first);
     EXPECT_EQ(PathSpecifierList().FindByClass<TCustomPathSpecifier>(), mine);
@@ -120,7 +120,7 @@ TEST_F(TSpecifierTest, CreateMissingStandard) {
     EXPECT_EQ(PathSpecifierList().Count(), 0);
     // Only the classes without an instance anywhere get one.
     TTestOwner other(nullptr);
-    auto* window = Spec<TpsWindow>(other);
+    auto* window = PathSpec<TpsWindow>(other);
     auto* own = Create<TpsProgramFiles>(&Owner);
     own->SetName("MyProgramFiles");
     StandardPathSpecList().CreateMissingStandard(nullptr, &Owner, true);
@@ -175,7 +175,7 @@ TEST_F(TSpecifierTest, StoredSpecifiersComeFirst) {
 }
 
 TEST_F(TSpecifierTest, TheDesignersOwnSpecifier) {
-    auto* mine = Spec<TPathSpecifier>(Owner);
+    auto* mine = PathSpec<TPathSpecifier>(Owner);
     EXPECT_EQ(mine->GetDescription(), "My cool new path specifier");
     EXPECT_EQ(mine->CanonicalName(), "");
     TCustomPathSpecifier base(&Owner);
@@ -207,14 +207,14 @@ TEST_F(TSpecifierTest, ValidationMessages) {
     auto* inLinks = Make<TTestFile>("InLinks", links);
     TTestOwner plain(nullptr);
     plain.SetName("Plain");
-    auto* archive = Spec<TpsContainerArchiveFile>(Owner);
-    auto* dest = Spec<TpsContainerDestDir>(Owner);
-    auto* source = Spec<TpsInstallSource>(Owner);
-    auto* main = Spec<TpsMainInstall>(Owner);
-    auto* mainArchive = Spec<TpsMainArchiveFile>(Owner);
+    auto* archive = PathSpec<TpsContainerArchiveFile>(Owner);
+    auto* dest = PathSpec<TpsContainerDestDir>(Owner);
+    auto* source = PathSpec<TpsInstallSource>(Owner);
+    auto* main = PathSpec<TpsMainInstall>(Owner);
+    auto* mainArchive = PathSpec<TpsMainArchiveFile>(Owner);
     const std::string noDriver = "IEPathSpecifier: There is no TInstall component so the path specifier could not be "
                                  "expanded for ";
-    struct Row { TCustomPathSpecifier* spec; TComponent* component; std::string message; };
+    struct Row { TCustomPathSpecifier* pathSpec; TComponent* component; std::string message; };
     const Row rows[] = {
         {dest, &plain, "IEPathSpecifier: Plain must be a TInstallObject to use the psContainerDestDir path specifier"},
         {dest, group, "IEPathSpecifier: Cannot use ddContainerDestDir for Group1 unless you assign a Container"},
@@ -232,10 +232,10 @@ TEST_F(TSpecifierTest, ValidationMessages) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.message);
-        EXPECT_EQ(MessageOf([&] { row.spec->Validate(row.component); }), row.message);
-        EXPECT_EQ(MessageOf([&] { row.spec->GetPath(row.component); }), row.message);
+        EXPECT_EQ(MessageOf([&] { row.pathSpec->Validate(row.component); }), row.message);
+        EXPECT_EQ(MessageOf([&] { row.pathSpec->GetPath(row.component); }), row.message);
         if (auto* obj = dynamic_cast<TInstallContainer*>(row.component)) {
-            EXPECT_EQ(MessageOf([&] { obj->SetDestDirType(row.spec); }), row.message);
+            EXPECT_EQ(MessageOf([&] { obj->SetDestDirType(row.pathSpec); }), row.message);
             EXPECT_EQ(obj->DestDirType(), nullptr);
         }
     }
@@ -257,7 +257,7 @@ TEST_F(TSpecifierTest, ValidationMessages) {
 }
 
 TEST_F(TSpecifierTest, TheMainArchive) {
-    auto* mainArchive = Spec<TpsMainArchiveFile>(Owner);
+    auto* mainArchive = PathSpec<TpsMainArchiveFile>(Owner);
     auto* driver = Make<TTestDriver>("Install1");
     auto* file = Make<TTestFile>("File1", driver);
     struct Case { const char* source; bool e; const char* name; const char* result; };
@@ -286,11 +286,11 @@ TEST_F(TSpecifierTest, TheMainArchive) {
     driver->Source = "D:\\Build\\";
     driver->SetArchiveFileType(mainArchive);
     EXPECT_EQ(driver->GetArchivePath(), "D:\\Build\\files.1");
-    EXPECT_EQ(Spec<TpsInstallSource>(Owner)->GetPath(file), "D:\\Build");
+    EXPECT_EQ(PathSpec<TpsInstallSource>(Owner)->GetPath(file), "D:\\Build");
 }
 
 TEST_F(TSpecifierTest, TheDatabaseEngineFolder) {
-    auto* bde = Spec<TpsBDEDLL>(Owner);
+    auto* bde = PathSpec<TpsBDEDLL>(Owner);
     const char* key = "\\Software\\Borland\\Database Engine";
     const std::pair<const char*, const char*> cases[] = {
         {"D:\\ENGINE\\", "D:\\ENGINE\\"},
@@ -309,13 +309,13 @@ TEST_F(TSpecifierTest, TheDatabaseEngineFolder) {
 TEST_F(TSpecifierTest, OnlyOneTrailingBackslashIsRemoved) {
     SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProgramFilesDir", "C:\\PF\\\\");
     SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CommonFilesDir", "C:\\CF\\");
-    EXPECT_EQ(Spec<TpsProgramFiles>(Owner)->GetPath(nullptr), "C:\\PF\\");
-    EXPECT_EQ(Spec<TpsCommonFiles>(Owner)->GetPath(nullptr), "C:\\CF");
+    EXPECT_EQ(PathSpec<TpsProgramFiles>(Owner)->GetPath(nullptr), "C:\\PF\\");
+    EXPECT_EQ(PathSpec<TpsCommonFiles>(Owner)->GetPath(nullptr), "C:\\CF");
     std::string expanded;
     ExpandMetaVariables("%p|%f", nullptr, expanded);
     EXPECT_EQ(expanded, "C:\\PF\\|C:\\CF");
     // A destination keeps what its container's destination kept.
-    auto* dest = Spec<TpsContainerDestDir>(Owner);
+    auto* dest = PathSpec<TpsContainerDestDir>(Owner);
     auto* group = Make<TTestGroup>("Group1");
     group->SetDestDir("C:\\Data\\\\");
     auto* file = Make<TTestFile>("File1", group);
