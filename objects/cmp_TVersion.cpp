@@ -120,12 +120,72 @@ int Decide(const std::string& sourceVersion, const std::string& destPath, TOverw
     throw Exception("Invalid overwrite mode");
 }
 
+const std::pair<const char*, std::string TVersionInfo::*> kInfoFields[] = {
+    {"Comment", &TVersionInfo::Comment},
+    {"CompanyName", &TVersionInfo::CompanyName},
+    {"FileDescription", &TVersionInfo::FileDescription},
+    {"FileVersion", &TVersionInfo::FileVersion},
+    {"InternalName", &TVersionInfo::InternalName},
+    {"LegalCopyright", &TVersionInfo::LegalCopyright},
+    {"LegalTradeMarks", &TVersionInfo::LegalTradeMarks},
+    {"OriginalFileName", &TVersionInfo::OriginalFileName},
+    {"PrivateBuild", &TVersionInfo::PrivateBuild},
+    {"ProductName", &TVersionInfo::ProductName},
+    {"ProductVersion", &TVersionInfo::ProductVersion},
+    {"SpecialBuild", &TVersionInfo::SpecialBuild},
+    {"FileOS", &TVersionInfo::FileOS},
+    {"FileType", &TVersionInfo::FileType},
+    {"FileSubType", &TVersionInfo::FileSubType}};
+
 std::unique_ptr<TVersionResource>& Instance() {
     static std::unique_ptr<TVersionResource> instance;
     return instance;
 }
 
 }  // namespace
+
+const TEnumInfo TOverwriteTypeInfo{"TOverwriteType", {"owAlways", "owNever", "owVersion", "owDate", "owVersionDate"}};
+
+const TEnumInfo TLanguageInfo{
+    "TLanguage",
+    {"lnArabic", "lnBulgarian", "lnCatalan", "lnTraditionalChinese", "lnCzech", "lnDanish", "lnGerman",
+     "lnGreek", "lnUSEnglish", "lnCastilianSpanish", "lnFinnish", "lnFrench", "lnHebrew", "lnHungarian",
+     "lnIcelandic", "lnItalian", "lnJapanese", "lnKorean", "lnDutch", "lnNorwegianBokmal", "lnPolish",
+     "lnBrazilianPortuguese", "lnRhaetoRomanic", "lnRomanian", "lnRussian", "lnCroatoSerbian", "lnSlovak",
+     "lnAlbanian", "lnSwedish", "lnThai", "lnTurkish", "lnUrdu", "lnBahasa", "lnSimplifiedChinese",
+     "lnSwissGerman", "lnUKEnglish", "lnMexicanSpanish", "lnBelgianFrench", "lnSwissItalian",
+     "lnBelgianDutch", "lnNorwegianNynorsk", "lnPortuguese", "lnSerboCroatian", "lnCanadianFrench",
+     "lnSwissFrench"}};
+
+const TEnumInfo TCharacterSetInfo{
+    "TCharacterSet",
+    {"csASCII", "csJapan", "csKorea", "csTaiwan", "csUnicode", "csLatin2", "csCyrillic", "csMultilingual",
+     "csGreek", "csTurkish", "csHebrew", "csArabic"}};
+
+KV_REGISTER_CLASS(TVersionInfo, TPersistent) {
+    for (const auto& [name, field] : kInfoFields) b.String(name, field, field);
+}
+
+void TVersionInfo::Clear() {
+    for (const auto& f : kInfoFields) this->*f.second = std::string();
+}
+
+void TVersionInfo::Assign(const TPersistent* source) {
+    if (auto* src = dynamic_cast<const TVersionInfo*>(source)) {
+        for (const auto& f : kInfoFields) this->*f.second = src->*f.second;
+        return;
+    }
+    TPersistent::Assign(source);
+}
+
+KV_REGISTER_CLASS(TVersionResource, TComponent) {
+    b.String("FileName", &TVersionResource::FileName, &TVersionResource::SetFileName)
+        .Enum<TLanguage>("Language", TLanguageInfo, &TVersionResource::Language, &TVersionResource::SetLanguage,
+                         lnUSEnglish)
+        .Enum<TCharacterSet>("CharacterSet", TCharacterSetInfo, &TVersionResource::CharacterSet,
+                             &TVersionResource::SetCharacterSet, csMultilingual)
+        .Object<TVersionInfo>("VersionInfo", &TVersionResource::VersionInfo);
+}
 
 uint16_t LanguageId(TLanguage language) {
     if (language < lnArabic || language > lnSwissFrench) throw Exception("Invalid language");
@@ -137,7 +197,10 @@ uint16_t CodePage(TCharacterSet characterSet) {
     return kCodePages[characterSet];
 }
 
-TVersionResource::TVersionResource() : FFileName(fsv::ProgramFileName()) { ReadResource(); }
+TVersionResource::TVersionResource(TComponent* Owner)
+    : TComponent(Owner), FFileName(fsv::ProgramFileName()), FVersionInfo(std::make_unique<TVersionInfo>()) {
+    ReadResource();
+}
 
 void TVersionResource::SetFileName(const std::string& value) {
     FFileName = value;
@@ -155,7 +218,7 @@ void TVersionResource::SetCharacterSet(TCharacterSet value) {
 }
 
 void TVersionResource::ReadResource() {
-    FVersionInfo.Clear();
+    FVersionInfo->Clear();
     uint32_t handle;
     uint32_t size = GetFileVersionInfoSizeA(FFileName, &handle);
     if (size == 0) return;
@@ -166,28 +229,21 @@ void TVersionResource::ReadResource() {
     if (!VerQueryValueA(buffer.data(), "\\", &value, &len) || len < sizeof(VS_FIXEDFILEINFO)) return;
     VS_FIXEDFILEINFO fixed;
     std::memcpy(&fixed, value, sizeof fixed);
-    FVersionInfo.FileVersion = VersionText(fixed.dwFileVersionMS, fixed.dwFileVersionLS);
-    FVersionInfo.ProductVersion = VersionText(fixed.dwProductVersionMS, fixed.dwProductVersionLS);
-    FVersionInfo.FileOS = FileOSText(fixed.dwFileOS);
-    FVersionInfo.FileType = FileTypeText(fixed.dwFileType);
-    FVersionInfo.FileSubType = FileSubTypeText(fixed.dwFileType, fixed.dwFileSubtype);
+    FVersionInfo->FileVersion = VersionText(fixed.dwFileVersionMS, fixed.dwFileVersionLS);
+    FVersionInfo->ProductVersion = VersionText(fixed.dwProductVersionMS, fixed.dwProductVersionLS);
+    FVersionInfo->FileOS = FileOSText(fixed.dwFileOS);
+    FVersionInfo->FileType = FileTypeText(fixed.dwFileType);
+    FVersionInfo->FileSubType = FileSubTypeText(fixed.dwFileType, fixed.dwFileSubtype);
 
     std::string prefix = "\\StringFileInfo\\" + IntToHex(LanguageId(FLanguage), 4) +
                          IntToHex(CodePage(FCharacterSet), 4) + "\\";
-    const std::pair<const char*, std::string TVersionInfo::*> names[] = {
-        {"Comment", &TVersionInfo::Comment},
-        {"CompanyName", &TVersionInfo::CompanyName},
-        {"FileDescription", &TVersionInfo::FileDescription},
-        {"InternalName", &TVersionInfo::InternalName},
-        {"LegalCopyright", &TVersionInfo::LegalCopyright},
-        {"LegalTradeMarks", &TVersionInfo::LegalTradeMarks},
-        {"OriginalFileName", &TVersionInfo::OriginalFileName},
-        {"PrivateBuild", &TVersionInfo::PrivateBuild},
-        {"ProductName", &TVersionInfo::ProductName},
-        {"ProductVersion", &TVersionInfo::ProductVersion},
-        {"SpecialBuild", &TVersionInfo::SpecialBuild}};
-    for (const auto& [name, field] : names)
-        if (VerQueryValueA(buffer.data(), prefix + name, &value, &len)) FVersionInfo.*field = static_cast<const char*>(value);
+    // The string table's names, in order; FileVersion always stays the fixed one.
+    for (const auto& [name, field] : kInfoFields) {
+        if (field == &TVersionInfo::FileVersion) continue;
+        if (field == &TVersionInfo::FileOS) break;
+        if (VerQueryValueA(buffer.data(), prefix + name, &value, &len))
+            (*FVersionInfo).*field = static_cast<const char*>(value);
+    }
 }
 
 int TVersionResource::CompareVersions(const std::string& V1, const std::string& V2) {
@@ -220,14 +276,14 @@ int TVersionResource::IsFileNewerByName(const std::string& SourcePath, const std
 }
 
 TVersionResource& VersionResource() {
-    if (!Instance()) Instance() = std::make_unique<TVersionResource>();
+    if (!Instance()) Instance() = std::make_unique<TVersionResource>(nullptr);
     return *Instance();
 }
 
 std::string FileVersionOf(const std::string& fileName) {
     TVersionResource& r = VersionResource();
     r.SetFileName(fileName);
-    return r.VersionInfo().FileVersion;
+    return r.VersionInfo()->FileVersion;
 }
 
 }  // namespace kv

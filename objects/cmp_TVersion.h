@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/SysUtils.h"
+#include "runtime/Classes.h"
 
 namespace kv {
 
 enum TOverwriteType { owAlways, owNever, owVersion, owDate, owVersionDate };
+extern const TEnumInfo TOverwriteTypeInfo;
 
 enum TLanguage {
     lnArabic, lnBulgarian, lnCatalan, lnTraditionalChinese, lnCzech, lnDanish, lnGerman, lnGreek,
@@ -25,24 +26,30 @@ enum TCharacterSet {
     csTurkish, csHebrew, csArabic
 };
 
+extern const TEnumInfo TLanguageInfo;
+extern const TEnumInfo TCharacterSetInfo;
+
 // The Windows language identifier and code page; a value outside the tables
 // raises a plain exception.
 uint16_t LanguageId(TLanguage language);
 uint16_t CodePage(TCharacterSet characterSet);
 
-class TVersionInfo {
+class TVersionInfo : public TPersistent {
+    KV_CLASS(TVersionInfo, TPersistent)
 public:
     std::string Comment, CompanyName, FileDescription, FileVersion, InternalName, LegalCopyright,
         LegalTradeMarks, OriginalFileName, PrivateBuild, ProductName, ProductVersion, SpecialBuild,
         FileOS, FileType, FileSubType;
 
-    void Clear() { *this = TVersionInfo(); }
+    void Clear();
+    void Assign(const TPersistent* source) override;
 };
 
-class TVersionResource {
+class TVersionResource : public TComponent {
+    KV_CLASS(TVersionResource, TComponent)
 public:
     // Reads the program's own executable.
-    TVersionResource();
+    explicit TVersionResource(TComponent* Owner);
 
     const std::string& FileName() const { return FFileName; }
     TLanguage Language() const { return FLanguage; }
@@ -51,7 +58,7 @@ public:
     void SetFileName(const std::string& value);
     void SetLanguage(TLanguage value);
     void SetCharacterSet(TCharacterSet value);
-    TVersionInfo& VersionInfo() { return FVersionInfo; }
+    TVersionInfo* VersionInfo() const { return FVersionInfo.get(); }
 
     // 0 equal, 1 V1 greater, 2 V2 greater.
     static int CompareVersions(const std::string& V1, const std::string& V2);
@@ -68,7 +75,7 @@ private:
     std::string FFileName;
     TLanguage FLanguage = lnUSEnglish;
     TCharacterSet FCharacterSet = csMultilingual;
-    TVersionInfo FVersionInfo;
+    std::unique_ptr<TVersionInfo> FVersionInfo;
 };
 
 // The process-wide reader, created on first use.
