@@ -191,3 +191,40 @@ TEST_F(AddFixture, FilesToProcessLosesBlankEntries) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+using namespace test;
+
+std::string FixtureBytes(const std::string& name) {
+    return ReadFile(std::string(KELVANE_SOURCE_DIR) + "/tests/objects/fixtures/" + name);
+}
+
+TEST_F(AddFixture, StoresTheFileVersionCutTo20Characters) {
+    std::string dll = FixtureBytes("ver32.dll");
+    std::string wide = dll;
+    size_t sig = wide.find(std::string("\xBD\x04\xEF\xFE", 4));
+    ASSERT_NE(sig, std::string::npos);
+    wide.replace(sig + 8, 8, std::string(8, '\xFF'));  // 65535.65535.65535.65535
+    std::string a = Source("ver32.dll", dll), b = Source("wide.dll", wide);
+    AddFiles({a, b});
+    EXPECT_EQ(engine.GetFileStats(0).Header.FileVersion, "4.0.1381.1");
+    EXPECT_EQ(engine.GetFileStats(1).Header.FileVersion, "65535.65535.65535.65");
+    std::string bytes = ReadFile(archive);
+    EXPECT_EQ(bytes.substr(5 + 148, 21), Short("4.0.1381.1", 20));
+
+    // owVersion against a destination that has a version of its own.
+    std::string out = dir / "out";
+    WriteFile(out + "/ver32.dll", FixtureBytes("drv32.dll"));  // 1.10.0.0
+    WriteFile(out + "/wide.dll", wide);
+    engine.SetOverwrite(owVersion);
+    engine.SetExtractDirectory(out);
+    SetList(engine, {a, b});
+    engine.Extract();
+    EXPECT_TRUE(ReadFile(out + "/ver32.dll") == dll);   // 4.0.1381.1 > 1.10.0.0
+    EXPECT_TRUE(ReadFile(out + "/wide.dll") == wide);  // the cut version is lower: kept
+}
+
+}  // namespace
+}  // namespace kv
