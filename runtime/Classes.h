@@ -46,6 +46,10 @@ public:
     std::function<void(A...)> Fn;
 };
 
+// A handler known only by name (checking or formatting a definition without the
+// program that implements it): binding it records the name and calls nothing.
+class TNamedHandler : public THandlerBase {};
+
 // A method pointer: the callable and the handler's name.
 class TMethodBase {
 public:
@@ -78,6 +82,11 @@ public:
         FName.clear();
     }
     bool Bind(const std::string& name, const THandlerBase& handler) override {
+        if (dynamic_cast<const TNamedHandler*>(&handler)) {
+            FFn = nullptr;
+            FName = name;
+            return true;
+        }
         auto* h = dynamic_cast<const THandler<A...>*>(&handler);
         if (!h) return false;
         FFn = h->Fn;
@@ -178,12 +187,16 @@ public:
     virtual void Loaded() { ExcludeState(csLoading); }
     // The components written inside this one when it is the root of a stream.
     virtual void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root);
+    // The object a stream nests this one in (controls take it as their parent).
+    virtual void SetParentComponent(TComponent*) {}
 
     // Named handlers that streamed events bind to (registered on a stream's root).
     template <class... A>
     void RegisterHandler(const std::string& name, std::type_identity_t<std::function<void(A...)>> fn) {
         FHandlers[name] = std::make_unique<THandler<A...>>(std::move(fn));
     }
+    // A handler name accepted without code (see TNamedHandler).
+    void DeclareHandler(const std::string& name) { FHandlers[name] = std::make_unique<TNamedHandler>(); }
     const THandlerBase* FindHandler(const std::string& name) const;
 
     TPersistent* GetOwner() const override { return FOwner; }
@@ -297,6 +310,8 @@ public:
     void SaveToFile(const std::string& path) const;
 
     void Assign(const TPersistent* source) override;
+    // Streams the lines as the defined property "Strings".
+    void DefineProperties(TFiler& filer) override;
     bool Equals(const TStrings& other) const;
 
 protected:

@@ -38,7 +38,10 @@ struct TPropInfo {
     std::string Name;
     TPropKind Kind = TPropKind::Integer;
     const TEnumInfo* Enum = nullptr;   // Enum, Set
-    const TClass* ObjClass = nullptr;  // Class/Strings/Collection: the owned object's class; Component: required class
+    // Class/Strings/Collection: the owned object's class; Component: the required class.
+    // Asked lazily, so a class may refer to itself.
+    const TClass* (*ObjClassFn)() = nullptr;
+    const TClass* ObjClass() const { return ObjClassFn ? ObjClassFn() : nullptr; }
 
     // Ordinals (Integer, Int64, Word, Byte, Boolean, Enum, Set as a bit mask).
     std::function<int64_t(const TObject&)> GetOrd;
@@ -175,8 +178,11 @@ public:
         p.Kind = std::is_base_of_v<TStrings, P>      ? TPropKind::Strings
                  : std::is_base_of_v<TCollection, P> ? TPropKind::Collection
                                                      : TPropKind::Class;
-        p.ObjClass = P::StaticClass();
-        p.GetObj = [get](const TObject& o) -> TPersistent* { return detail::Get<T>(get, o); };
+        p.ObjClassFn = &P::StaticClass;
+        // Owned objects are reached through non-const getters too.
+        p.GetObj = [get](const TObject& o) -> TPersistent* {
+            return std::invoke(get, const_cast<T&>(static_cast<const T&>(o)));
+        };
         FClass.Props.push_back(std::move(p));
         return *this;
     }
@@ -186,7 +192,7 @@ public:
         TPropInfo p;
         p.Name = name;
         p.Kind = TPropKind::Component;
-        p.ObjClass = C::StaticClass();
+        p.ObjClassFn = &C::StaticClass;
         p.GetComp = [get](const TObject& o) -> TComponent* { return detail::Get<T>(get, o); };
         p.SetComp = [set](TObject& o, TComponent* v) { detail::Set<T>(set, o, static_cast<C*>(v)); };
         FClass.Props.push_back(std::move(p));
