@@ -13,7 +13,13 @@ namespace kv::fsv {
 
 namespace {
 
-std::string Host(const std::string& path) { return AnsiToUtf8(path); }
+// Host paths take '/' for the Windows separator.
+std::string Host(const std::string& path) {
+    std::string p = AnsiToUtf8(path);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
 
 class THostFileStream : public TStream {
 public:
@@ -138,7 +144,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext) {
 
 std::string IncludeTrailingBackslash(const std::string& path) {
     if (path.empty() || path.back() == '\\' || path.back() == '/') return path;
-    return path + (path.find('\\') == std::string::npos && path.find('/') != std::string::npos ? "/" : "\\");
+    return path + "\\";
 }
 
 std::string ExcludeTrailingBackslash(const std::string& path) {

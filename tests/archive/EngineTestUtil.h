@@ -26,6 +26,8 @@ private:
     int64_t FCapacity;
 };
 
+inline std::string HostPath(std::string p);
+
 class TTestEngine : public TKvlnCompress {
 public:
     TTestEngine() : TKvlnCompress(nullptr) {}
@@ -35,8 +37,9 @@ public:
 protected:
     std::unique_ptr<TStream> OpenStream(const std::string& path, uint16_t mode) override {
         auto s = TKvlnCompress::OpenStream(path, mode);
+        std::string host = HostPath(path);
         for (const auto& [folder, bytes] : Capacity)
-            if (path.rfind(folder, 0) == 0) return std::make_unique<TCapacityStream>(std::move(s), bytes);
+            if (host.rfind(folder, 0) == 0) return std::make_unique<TCapacityStream>(std::move(s), bytes);
         return s;
     }
 };
@@ -75,6 +78,12 @@ struct TEventLog {
         return out;
     }
 };
+
+// The engine joins with '\\'; on the host that is '/'.
+inline std::string HostPath(std::string p) {
+    std::replace(p.begin(), p.end(), '\\', '/');
+    return p;
+}
 
 template <class E, class F>
 std::string MessageOf(F f) {

@@ -130,7 +130,7 @@ TEST_F(DiskFixture, ExtractAsksOnlyForDisksThatAreMissing) {
         EXPECT_TRUE(ReadFile(dir / "out/two.bin") == members[1].data);
         EXPECT_EQ(asks, cs.expected);
         // Extraction leaves CompressedFile naming the last disk file it opened.
-        EXPECT_EQ(reader.CompressedFile(), (cs.moveDisk4 ? c : b) + "/files.4");
+        EXPECT_EQ(reader.CompressedFile(), (cs.moveDisk4 ? c : b) + "\\files.4");
         EXPECT_EQ(reader.CurrentDisk, 4);
     }
 
@@ -147,7 +147,7 @@ TEST_F(DiskFixture, ExtractAsksOnlyForDisksThatAreMissing) {
     stubborn.SetExtractDirectory(dir / "out");
     SetList(stubborn, {"two.bin"});
     EXPECT_EQ(MessageOf<EKvlnCompress>([&] { stubborn.Extract(); }),
-              "Cannot open the compressed file " + floppy + "/files.2");
+              "Cannot open the compressed file " + floppy + "\\files.2");
     EXPECT_EQ(tries, 4);
 }
 
