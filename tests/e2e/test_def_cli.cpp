@@ -32,7 +32,7 @@ const char* kDefinition =
     "    OnBeforeProcess = Install1BeforeProcess\n"
     "    Picture = nil\n"
     "  end\n"
-    "  object Net1: TNetInstallLocation\n"
+    "  object Net1: TRemoteSite\n"
     "    Container = Install1\n"
     "  end\n"
     "end\n";
