@@ -35,7 +35,11 @@ bool GetShortString(const uint8_t* p, std::string& s, size_t room) {
     return true;
 }
 
-std::string FoldCase(const std::string& s) { return LowerCase(s); }
+uint32_t NameHash(const std::string& s) {
+    uint32_t h = 2166136261u;
+    for (char c : s) h = (h ^ static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+    return h;
+}
 
 }  // namespace
 
@@ -131,21 +135,34 @@ void TFileHeader::ToStats(TlzhFileStats& stats) const {
 
 // ---- TFileHeaders ---------------------------------------------------------------
 
-TFileHeader& TFileHeaders::GetFileHeaders(int index) {
+void TFileHeaders::CheckIndex(int index) const {
     if (index < 0 || index >= Count())
         throw EKvlnCompress("%d is an invalid TFileHeader index in TFileHeaders.GetFileHeaders", {index});
+}
+
+TFileHeader& TFileHeaders::GetFileHeaders(int index) {
+    CheckIndex(index);
+    FSumsValid = false;
+    return *FItems[static_cast<size_t>(index)];
+}
+
+const TFileHeader& TFileHeaders::GetFileHeaders(int index) const {
+    CheckIndex(index);
     return *FItems[static_cast<size_t>(index)];
 }
 
 void TFileHeaders::Add(std::unique_ptr<TFileHeader> header) {
     if (!header || !header->IsValid()) throw EKvlnCompress("Tried to add an invalid file header");
-    if (!FIndex.empty()) FIndex.emplace(FoldCase(header->HeaderRecord.FileName), Count());
     FItems.push_back(std::move(header));
+    if (FItems.size() * 2 > FIndex.size()) FIndex.clear();  // rebuilt, larger, when next asked
+    else IndexInsert(Count() - 1);
+    FSumsValid = false;
 }
 
 void TFileHeaders::Clear() {
     FItems.clear();
     FIndex.clear();
+    FSumsValid = false;
 }
 
 void TFileHeaders::AddFiles(const std::vector<std::string>& list, bool append) {
@@ -159,20 +176,45 @@ void TFileHeaders::AddFiles(const std::vector<std::string>& list, bool append) {
     }
 }
 
-int TFileHeaders::IndexOf(const std::string& entry) {
-    if (FIndex.empty())
-        for (int i = Count() - 1; i >= 0; --i) FIndex[FoldCase(FItems[static_cast<size_t>(i)]->HeaderRecord.FileName)] = i;
-    auto it = FIndex.find(FoldCase(EntryPath(entry)));
-    return it == FIndex.end() ? -1 : it->second;
+void TFileHeaders::IndexInsert(int index) const {
+    const std::string& name = FItems[static_cast<size_t>(index)]->HeaderRecord.FileName;
+    size_t mask = FIndex.size() - 1;
+    for (size_t p = NameHash(name) & mask;; p = (p + 1) & mask) {
+        int32_t at = FIndex[p];
+        if (at < 0) {
+            FIndex[p] = index;
+            return;
+        }
+        if (CompareText(FItems[static_cast<size_t>(at)]->HeaderRecord.FileName, name) == 0) return;
+    }
+}
+
+int TFileHeaders::IndexOf(const std::string& entry) const {
+    if (FItems.empty()) return -1;
+    if (FIndex.empty()) {
+        size_t size = 16;
+        while (size < FItems.size() * 2) size *= 2;
+        FIndex.assign(size, -1);
+        for (int i = 0; i < Count(); ++i) IndexInsert(i);
+    }
+    std::string name = EntryPath(entry);
+    size_t mask = FIndex.size() - 1;
+    for (size_t p = NameHash(name) & mask; FIndex[p] >= 0; p = (p + 1) & mask)
+        if (CompareText(FItems[static_cast<size_t>(FIndex[p])]->HeaderRecord.FileName, name) == 0) return FIndex[p];
+    return -1;
 }
 
 void TFileHeaders::SumSizes(TlzhFileStats& stats) const {
-    stats.TotalSize = 0;
-    stats.TotalCompressedSize = 0;
-    for (const auto& h : FItems) {
-        stats.TotalSize += h->HeaderRecord.FileSize;
-        stats.TotalCompressedSize += h->HeaderRecord.CompressedSize;
+    if (!FSumsValid) {
+        FTotalSize = FTotalCompressedSize = 0;
+        for (const auto& h : FItems) {
+            FTotalSize += h->HeaderRecord.FileSize;
+            FTotalCompressedSize += h->HeaderRecord.CompressedSize;
+        }
+        FSumsValid = true;
     }
+    stats.TotalSize = FTotalSize;
+    stats.TotalCompressedSize = FTotalCompressedSize;
 }
 
 void TFileHeaders::InitStats(TlzhFileStats& stats) const {

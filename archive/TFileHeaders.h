@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/EKvlnCompress.h"
@@ -79,11 +78,13 @@ public:
     uint8_t MultiDisk = 0;
 
     int Count() const { return static_cast<int>(FItems.size()); }
+    // The writable entry; its sizes may change, so the cached sums are dropped.
     TFileHeader& GetFileHeaders(int index);
+    const TFileHeader& GetFileHeaders(int index) const;
     void Add(std::unique_ptr<TFileHeader> header);
     void Clear();
     void AddFiles(const std::vector<std::string>& list, bool append);
-    int IndexOf(const std::string& entry);
+    int IndexOf(const std::string& entry) const;
     void InitStats(TlzhFileStats& stats) const;
     void SumSizes(TlzhFileStats& stats) const;
     // Follows NextHeaderPos from record to record; rejects counts and positions
@@ -92,9 +93,16 @@ public:
     void SaveToStream(TStream& stream);
 
 private:
+    void CheckIndex(int index) const;
+
     std::vector<std::unique_ptr<TFileHeader>> FItems;
-    // Lower-cased name -> first index; built on demand, dropped on change.
-    std::unordered_map<std::string, int> FIndex;
+    // Sums of FileSize and CompressedSize; every extraction asks for them.
+    mutable bool FSumsValid = false;
+    mutable int64_t FTotalSize = 0, FTotalCompressedSize = 0;
+    // Open-addressed hash of the names (ASCII case folded) to the index of the
+    // first entry carrying each; built on demand, empty when not built.
+    mutable std::vector<int32_t> FIndex;
+    void IndexInsert(int index) const;
 };
 
 }  // namespace kv

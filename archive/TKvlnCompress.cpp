@@ -3,6 +3,8 @@
 #include <zlib.h>
 
 #include <climits>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "objects/FileServices.h"
@@ -48,6 +50,40 @@ int32_t FileDateOf(double date) {
     if (!(date >= 0 && date < 100000)) return 0;
     return DateTimeToFileDate(date);
 }
+
+// Holds a member's compressed data: in memory while it is small, else in a
+// temporary file (deleted with the stream). Small members thus cost no file.
+class TSpillStream : public TStream {
+public:
+    using TCreateFile = std::function<std::unique_ptr<TStream>(std::string& name)>;
+    static constexpr int64_t MemoryLimit = 8 << 20;
+
+    explicit TSpillStream(TCreateFile create) : FCreate(std::move(create)) {}
+    ~TSpillStream() override {
+        if (FFile) {
+            FFile.reset();
+            DeleteFile(FName);
+        }
+    }
+    int64_t Read(void* b, int64_t n) override { return Active().Read(b, n); }
+    int64_t Write(const void* b, int64_t n) override {
+        if (!FFile && FMemory.Size() + n > MemoryLimit) {
+            FFile = FCreate(FName);
+            FFile->WriteBuffer(FMemory.Data().data(), FMemory.Size());
+            FMemory.Clear();
+        }
+        return Active().Write(b, n);
+    }
+    int64_t Seek(int64_t o, TSeekOrigin origin) override { return Active().Seek(o, origin); }
+
+private:
+    TStream& Active() { return FFile ? *FFile : static_cast<TStream&>(FMemory); }
+
+    TCreateFile FCreate;
+    TMemoryStream FMemory;
+    std::unique_ptr<TStream> FFile;
+    std::string FName;
+};
 
 struct TInflater {
     z_stream z{};
@@ -127,7 +163,7 @@ void TKvlnCompress::ReadHeaders() {
     try {
         FHeaders.LoadFromStream(*stream, FOffset);
         for (int i = 0; i < FHeaders.Count(); ++i) {
-            int32_t id = FHeaders.GetFileHeaders(i).HeaderRecord.FileId;
+            int32_t id = std::as_const(FHeaders).GetFileHeaders(i).HeaderRecord.FileId;
             if (id >= 0 && id < FileIdCount) FFileIdTable[static_cast<size_t>(id)] = i;
         }
     } catch (const Exception&) {
@@ -149,7 +185,7 @@ TlzhFileStats TKvlnCompress::GetFileStats(int Index) {
     if (Index < 0 || Index >= FileCount())
         throw EKvlnCompress("Tried to access the %dth file. This file is not defined", {Index});
     FHeaders.InitStats(FStats);
-    FHeaders.GetFileHeaders(Index).ToStats(FStats);
+    std::as_const(FHeaders).GetFileHeaders(Index).ToStats(FStats);
     return FStats;
 }
 
@@ -237,7 +273,8 @@ void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
                     throw EKvlnCompress("Cannot add files to the disk set %s", {FCompressedFile});
                 }
                 FStoredCount = FHeaders.Count();
-                FStoredEnd = FStoredCount ? FHeaders.GetFileHeaders(FStoredCount - 1).HeaderRecord.NextHeaderPos : 5;
+                FStoredEnd =
+                    FStoredCount ? std::as_const(FHeaders).GetFileHeaders(FStoredCount - 1).HeaderRecord.NextHeaderPos : 5;
                 FHeaders.AddFiles(entries, true);
             } else {
                 try {
@@ -293,27 +330,27 @@ void TKvlnCompress::RepairAfterFailedAdd() {
 
 void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
     THeaderRecord& r = h.HeaderRecord;
-    std::string tempName = GetTempFile("bat");
     struct TCleanup {
         TKvlnCompress& self;
-        std::string name;
-        ~TCleanup() {
-            self.FSource = self.FDest = nullptr;
-            if (!name.empty()) DeleteFile(name);
-        }
-    } cleanup{*this, tempName};
-    std::unique_ptr<TStream> source, temp;
+        ~TCleanup() { self.FSource = self.FDest = nullptr; }
+    } cleanup{*this};
+    std::unique_ptr<TStream> source;
     try {
         source = OpenStream(r.FileName, kSharedRead);
     } catch (const Exception&) {
         throw EKvlnCompress("Cannot open the file %s", {r.FileName});
     }
-    try {
-        if (tempName.empty()) throw EFCreateError("");
-        temp = OpenStream(tempName, fmCreate);
-    } catch (const Exception&) {
-        throw EKvlnCompress("Cannot create the file %s", {tempName});
-    }
+    auto temp = std::make_unique<TSpillStream>([this](std::string& name) {
+        name = GetTempFile("bat");
+        try {
+            if (name.empty()) throw EFCreateError("");
+            // GetTempFile made it empty; truncating it again would make some
+            // file systems write it through on close.
+            return OpenStream(name, fmOpenReadWrite | fmShareExclusive);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot create the file %s", {name});
+        }
+    });
 
     h.ToStats(FStats);
     FStats.CompressedSize = 0;
@@ -404,8 +441,9 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
     int index = FHeaders.IndexOf(entry);
     if (index < 0)
         throw EKvlnCompress("The file <%s> was not found in the archive <%s>", {entry, FCompressedFile});
-    const THeaderRecord h = FHeaders.GetFileHeaders(index).HeaderRecord;
-    FHeaders.GetFileHeaders(index).ToStats(FStats);
+    const TFileHeader& member = std::as_const(FHeaders).GetFileHeaders(index);
+    const THeaderRecord& h = member.HeaderRecord;
+    member.ToStats(FStats);
     if (Trim(DestFileName).empty()) DestFileName = ExtractFileName(h.FileName);
     OnBeforeExtracting(this, FStats);
     std::string dest = Destination();
@@ -428,14 +466,24 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         FStats.FileDone = true;
         OnStatus(this, FStats);
     } else {
-        OpenDisk(FArchive, h.StartDisk == 0 ? 1 : h.StartDisk, kSharedRead, FCompressedFile);
+        // The archive stays open from member to member while it is the right file.
+        int32_t firstDisk = h.StartDisk == 0 ? 1 : h.StartDisk;
+        if (!FArchive || FArchiveDisk != firstDisk) {
+            OpenDisk(FArchive, firstDisk, kSharedRead, FCompressedFile);
+            FArchiveDisk = firstDisk;
+        }
         CurrentDisk = h.StartDisk;
         std::unique_ptr<TStream> out;
         try {
-            ForceDirectories(ExcludeTrailingBackslash(ExtractFilePath(dest)));
             out = OpenStream(dest, fmCreate);
         } catch (const Exception&) {
-            throw EKvlnCompress("Cannot create the file %s", {dest});
+            // Most folders exist already; only a failure is worth the look.
+            try {
+                ForceDirectories(ExcludeTrailingBackslash(ExtractFilePath(dest)));
+                out = OpenStream(dest, fmCreate);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {dest});
+            }
         }
         FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
         bool ended = Decompress(h, *out);
@@ -443,7 +491,6 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         OnStatus(this, FStats);
         int64_t size = out->Size();
         out.reset();
-        FArchive.reset();
         const char* mismatch =
             "The decompressed file's size does not match with the actual size of the file.  The file is %s";
         if (size != h.FileSize) throw EKvlnCompress(mismatch, {h.FileName});
@@ -513,7 +560,9 @@ bool TKvlnCompress::Decompress(const THeaderRecord& h, TStream& Dest) {
         } while (n > 0);
         if (ended || CurrentDisk >= h.EndDisk) break;
         ++CurrentDisk;
+        FArchiveDisk = 0;
         OpenDisk(FArchive, CurrentDisk, kSharedRead, FCompressedFile);
+        FArchiveDisk = CurrentDisk;
         FArchive->SetPosition(0);
     }
     return ended;
@@ -523,15 +572,15 @@ void TKvlnCompress::TestFile(int Index) {
     if (Index < 0 || Index >= FileCount())
         throw EKvlnCompress("Tried to access the %dth file. This file is not defined", {Index});
     FAbort = false;
-    const THeaderRecord h = FHeaders.GetFileHeaders(Index).HeaderRecord;
+    const TFileHeader& member = std::as_const(FHeaders).GetFileHeaders(Index);
+    const THeaderRecord& h = member.HeaderRecord;
     FHeaders.InitStats(FStats);
-    FHeaders.GetFileHeaders(Index).ToStats(FStats);
+    member.ToStats(FStats);
     struct TClose {
         std::unique_ptr<TStream>& s;
         ~TClose() { s.reset(); }
     } close{FArchive};
-    std::string name = FCompressedFile;
-    OpenDisk(FArchive, h.StartDisk == 0 ? 1 : h.StartDisk, kSharedRead, name);
+    OpenDisk(FArchive, h.StartDisk == 0 ? 1 : h.StartDisk, kSharedRead, FCompressedFile);
     CurrentDisk = h.StartDisk;
     FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
     TNullStream sink;

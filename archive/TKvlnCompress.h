@@ -74,6 +74,8 @@ public:
     TlzhFileStats GetFileStats(int Index);
     int IndexOfFileId(int32_t FileId);
     const std::array<int32_t, FileIdCount>& FileIdTable() const { return FFileIdTable; }
+    // The table as loaded (FileCount loads it).
+    const TFileHeaders& FileHeaders() const { return FHeaders; }
 
     void Add(TlzhCommand Command, int32_t FileId);
     void Extract();
@@ -122,6 +124,7 @@ private:
     TMode FMode = kmNone;
     TlzhFileStats FStats;
     std::unique_ptr<TStream> FArchive;
+    int32_t FArchiveDisk = 0;  // while extracting: the disk whose file FArchive holds
     TStream* FSource = nullptr;  // while adding: the file being compressed
     TStream* FDest = nullptr;    // while adding: the temporary file
     std::array<int32_t, FileIdCount> FFileIdTable{};

@@ -180,6 +180,29 @@ TEST_F(AddFixture, ShortWriteCallsFullDisk) {
     EXPECT_EQ(fullDisk, 1);
 }
 
+int TempFiles() {
+    int n = 0;
+    for (auto& e : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+        n += e.path().filename().string().rfind("bat", 0) == 0;
+    return n;
+}
+
+TEST_F(AddFixture, LargeMembersGoThroughATemporaryFile) {
+    std::string data;
+    std::string block = RandomBytes(1 << 16, 8);
+    while (data.size() < (9u << 20)) data += block;  // stored as it is at colNone
+    std::string big = Source("big.bin", data);
+    engine.SetCompressionLevel(colNone);
+    int before = TempFiles();
+    int during = 0;
+    engine.OnAfterAdding = [&](TKvlnCompress*, const TlzhFileStats&) { during = TempFiles(); };
+    AddFiles({big});
+    EXPECT_EQ(during, before + 1);
+    EXPECT_EQ(TempFiles(), before);
+    std::string bytes = ReadFile(archive);
+    EXPECT_TRUE(Inflate(bytes.substr(5 + 172)) == data);
+}
+
 TEST_F(AddFixture, FilesToProcessLosesBlankEntries) {
     TStringList list;
     for (const char* s : {"a", "  ", "", "b;x", "\t"}) list.Add(s);

@@ -1,7 +1,7 @@
 // kelvane archive list|add|extract|test|split: the author's view of archives.
 #include <cstdio>
+#include <map>
 #include <memory>
-#include <set>
 
 #include "archive/TKvlnCompress.h"
 #include "objects/FileServices.h"
@@ -13,8 +13,9 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: kelvane archive list ARCHIVE [--offset N]\n"
-                 "       kelvane archive add ARCHIVE FILE... [--append] [--id N] [--level none|fastest|default|max]\n"
-                 "       kelvane archive extract ARCHIVE DIR [MEMBER...] [--offset N]\n"
+                 "       kelvane archive add ARCHIVE FILE... [--list FILE] [--append] [--id N]\n"
+                 "               [--level none|fastest|default|max]\n"
+                 "       kelvane archive extract ARCHIVE DIR [MEMBER...] [--offset N] [--paths]\n"
                  "               [--overwrite always|never|version|date|versiondate]\n"
                  "       kelvane archive test ARCHIVE [--offset N]\n"
                  "       kelvane archive split ARCHIVE DIR --capacity BYTES [--name files.1] [--offset N]\n");
@@ -55,10 +56,10 @@ protected:
 };
 
 struct TOptions {
-    std::vector<std::string> positional;
+    std::vector<std::string> positional, listed;
     int32_t offset = 0, id = 0;
     int64_t capacity = 0;
-    bool append = false;
+    bool append = false, paths = false;
     std::string name = "files.1";
     TCompressionLevel level = colMax;
     TOverwriteType overwrite = owAlways;
@@ -71,6 +72,13 @@ bool Parse(const TArgs& args, TOptions& o) {
         auto value = [&] { return args[++i]; };
         if (a == "--append") {
             o.append = true;
+        } else if (a == "--paths") {
+            o.paths = true;
+        } else if (a == "--list" && hasValue) {
+            // One file a line, for lists longer than a command line.
+            TStringList l;
+            l.LoadFromFile(value());
+            for (int k = 0; k < l.Count(); ++k) o.listed.push_back(Utf8ToAnsi(l[k]));
         } else if (a == "--offset" && hasValue) {
             o.offset = StrToInt(value());
         } else if (a == "--id" && hasValue) {
@@ -120,6 +128,7 @@ int Add(TCliEngine& e, const TOptions& o) {
     e.SetCompressionLevel(o.level);
     TStringList files;
     for (size_t i = 1; i < o.positional.size(); ++i) files.Add(o.positional[i]);
+    for (const auto& f : o.listed) files.Add(f);
     e.SetFilesToProcess(&files);
     e.OnAfterAdding = [](TKvlnCompress*, const TlzhFileStats& s) {
         std::printf("added %s (%d -> %d)\n", Out(s.FileName).c_str(), s.FileSize, s.CompressedSize);
@@ -130,26 +139,49 @@ int Add(TCliEngine& e, const TOptions& o) {
 
 int Extract(TCliEngine& e, const TOptions& o) {
     if (o.positional.size() < 2) return Usage();
-    e.SetExtractDirectory(o.positional[1]);
+    const std::string dir = o.positional[1];
     e.SetOverwrite(o.overwrite);
-    TStringList names;
-    if (o.positional.size() > 2) {
-        for (size_t i = 2; i < o.positional.size(); ++i) names.Add(o.positional[i]);
-    } else {
-        std::set<std::string> seen;  // a name stored twice extracts its first member once
-        for (int i = 0; i < e.FileCount(); ++i) {
-            std::string n = e.GetFileStats(i).FileName;
-            if (seen.insert(LowerCase(n)).second) names.Add(n);
-        }
-    }
-    e.SetFilesToProcess(&names);
-    int extracted = 0;
+    int extracted = 0, requested = 0;
     e.OnAfterExtracting = [&](TKvlnCompress*, const TlzhFileStats&) { ++extracted; };
     e.OnNewDisk = [](TKvlnCompress*, int32_t disk, std::string& path) {
         std::fprintf(stderr, "disk %d is not in %s\n", disk, Out(path).c_str());
     };
-    int requested = names.Count();
-    e.Extract();
+    // Runs one extraction of Names into Folder.
+    auto run = [&](const std::string& folder, TStringList& names) {
+        if (names.Count() == 0) return;
+        requested += names.Count();
+        e.SetExtractDirectory(folder);
+        e.SetFilesToProcess(&names);
+        e.Extract();
+        names.Clear();
+    };
+    TStringList names;
+    if (o.positional.size() > 2) {
+        for (size_t i = 2; i < o.positional.size(); ++i) names.Add(o.positional[i]);
+        run(dir, names);
+    } else {
+        // Every member once (a name stored twice stands for its first member);
+        // with --paths each into its folder below DIR, relative to the folder
+        // that all stored names share.
+        const int count = e.FileCount();
+        const TFileHeaders& headers = e.FileHeaders();
+        auto nameOf = [&](int i) -> const std::string& { return headers.GetFileHeaders(i).HeaderRecord.FileName; };
+        std::string common = count ? fsv::ExtractFilePath(nameOf(0)) : "";
+        for (int i = 1; o.paths && i < count; ++i)
+            while (!common.empty() && CompareText(nameOf(i).substr(0, common.size()), common) != 0)
+                common = fsv::ExtractFilePath(common.substr(0, common.size() - 1));
+        // Folder by folder, so that each extraction covers many members.
+        std::map<std::string, std::vector<int>> byFolder;
+        for (int i = 0; i < count; ++i) {
+            if (headers.IndexOf(nameOf(i)) != i) continue;
+            std::string sub = o.paths ? fsv::ExtractFilePath(nameOf(i)).substr(common.size()) : "";
+            byFolder[sub].push_back(i);
+        }
+        for (const auto& [sub, members] : byFolder) {
+            for (int i : members) names.Add(nameOf(i));
+            run(sub.empty() ? dir : fsv::IncludeTrailingBackslash(dir) + sub, names);
+        }
+    }
     std::printf("%d extracted, %d kept\n", extracted, requested - extracted);
     return 0;
 }
@@ -190,7 +222,7 @@ int CmdArchive(const TArgs& args) {
     TCliEngine e;
     Open(e, o);
     if (verb == "list") return List(e);
-    if (verb == "add") return o.positional.size() < 2 ? Usage() : Add(e, o);
+    if (verb == "add") return o.positional.size() + o.listed.size() < 2 ? Usage() : Add(e, o);
     if (verb == "extract") return Extract(e, o);
     if (verb == "test") return Test(e);
     if (verb == "split") return Split(e, o);
