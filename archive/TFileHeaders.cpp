@@ -4,7 +4,8 @@
 #include <climits>
 #include <cstring>
 
-#include "objects/FileServices.h"
+#include "platform/FileStream.h"
+#include "platform/Files.h"
 #include "objects/cmp_TVersion.h"
 
 namespace kv {
@@ -92,15 +93,14 @@ bool TFileHeader::IsValid() const { return !Trim(HeaderRecord.FileName).empty();
 void TFileHeader::FillFromFile(const std::string& entry) {
     HeaderRecord.FileName = EntryPath(entry).substr(0, THeaderRecord::MaxFileName);
     const std::string& name = HeaderRecord.FileName;
-    std::unique_ptr<TStream> file;
+    std::unique_ptr<TFileStream> file;
     try {
-        file = fsv::OpenFile(name, fsv::fmOpenRead | fsv::fmShareDenyNone);
+        file = std::make_unique<TFileStream>(name, fmOpenRead | fmShareDenyNone);
     } catch (const Exception&) {
         throw EKvlnCompress("Cannot open the file %s", {name});
     }
-    int32_t stamp;
     TDateTime date = 0;
-    if (fsv::GetFileDate(name, stamp)) TryFileDateToDateTime(stamp, date);
+    TryFileDateToDateTime(FileGetDate(file->Handle()), date);
     HeaderRecord.FileDate = date;
     int64_t size = file->Size();
     if (size < 0 || size > INT32_MAX) throw EKvlnCompress("The file %s is too large for an archive", {name});

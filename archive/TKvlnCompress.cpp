@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "objects/FileServices.h"
+#include "forms/Forms.h"
+#include "platform/FileStream.h"
+#include "platform/Files.h"
 
 namespace kv {
-
-using namespace fsv;
 
 namespace {
 
@@ -25,10 +25,30 @@ constexpr int kOutputBuffer = 4096;   // decompressed bytes per progress point
 constexpr int kCopyBuffer = 8192;     // disk-set and plain copies
 constexpr int kMaxDisk = 255;         // disk numbers are one byte
 
-TProcessMessagesHook gProcessMessages = nullptr;
-
+// Lets a Cancel button be noticed at every progress point.
 void ProcessMessages() {
-    if (gProcessMessages) gProcessMessages();
+    if (Application) Application->ProcessMessages();
+}
+
+// Paths are held without a trailing backslash and joined with one.
+std::string WithBackslash(const std::string& path) {
+    return path.empty() || path.back() == '\\' ? path : path + "\\";
+}
+std::string WithoutBackslash(const std::string& path) {
+    return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+}
+
+void MakeFolderOf(const std::string& path) {
+    std::string folder = WithoutBackslash(ExtractFilePath(path));
+    if (!folder.empty()) ForceDirectories(folder);
+}
+
+// A new empty file "bat....TMP" in the system's temporary folder; "" on failure.
+std::string GetTempFile(const char* prefix) {
+    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || !GetTempFileNameA(dir, prefix, 0, name)) return "";
+    return name;
 }
 
 // A sink that only counts, for testing members.
@@ -62,7 +82,7 @@ public:
     ~TSpillStream() override {
         if (FFile) {
             FFile.reset();
-            DeleteFile(FName);
+            DeleteFileA(FName.c_str());
         }
     }
     int64_t Read(void* b, int64_t n) override { return Active().Read(b, n); }
@@ -95,8 +115,6 @@ struct TInflater {
 
 }  // namespace
 
-void SetProcessMessagesHook(TProcessMessagesHook hook) { gProcessMessages = hook; }
-
 const TEnumInfo TCompressionLevelInfo{"TCompressionLevel", {"colNone", "colFastest", "colDefault", "colMax"}};
 
 KV_REGISTER_CLASS(TKvlnCompress, TComponent) {
@@ -127,7 +145,7 @@ TKvlnCompress::TKvlnCompress(TComponent* Owner)
 TKvlnCompress::~TKvlnCompress() = default;
 
 std::unique_ptr<TStream> TKvlnCompress::OpenStream(const std::string& path, uint16_t mode) {
-    return OpenFile(path, mode);
+    return std::make_unique<TFileStream>(path, mode);
 }
 
 void TKvlnCompress::SetCompressedFile(const std::string& Value) {
@@ -204,9 +222,9 @@ void TKvlnCompress::OpenDisk(std::unique_ptr<TStream>& Stream, int32_t DiskNumbe
         if (FHeaders.MultiDisk) FileName = ChangeFileExt(FileName, "." + IntToStr(DiskNumber));
         if (!FileExists(FileName)) {
             if (!OnNewDisk) throw EKvlnCompress("Could not open the correct disk file %d", {DiskNumber});
-            std::string path = ExcludeTrailingBackslash(ExtractFilePath(FileName));
+            std::string path = WithoutBackslash(ExtractFilePath(FileName));
             OnNewDisk(this, DiskNumber, path);
-            FileName = IncludeTrailingBackslash(path) + ExtractFileName(FileName);
+            FileName = WithBackslash(path) + ExtractFileName(FileName);
             if (!FileExists(FileName)) continue;
         }
         try {
@@ -255,7 +273,7 @@ void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
     for (int i = 0; i < FFilesToProcess->Count(); ++i) entries.push_back(FFilesToProcess->Get(i));
     try {
         try {
-            ForceDirectories(ExcludeTrailingBackslash(ExtractFilePath(FCompressedFile)));
+            MakeFolderOf(FCompressedFile);
             if (Command == lzcOnlyAdd && FileExists(FCompressedFile)) {
                 try {
                     FArchive = OpenStream(FCompressedFile, kSharedReadWrite);
@@ -433,7 +451,7 @@ void TKvlnCompress::Extract() {
 }
 
 std::string TKvlnCompress::Destination() const {
-    return IncludeTrailingBackslash(FExtractDirectory) + ExtractFileName(DestFileName);
+    return WithBackslash(FExtractDirectory) + ExtractFileName(DestFileName);
 }
 
 void TKvlnCompress::ExtractMember(const std::string& entry) {
@@ -479,7 +497,7 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         } catch (const Exception&) {
             // Most folders exist already; only a failure is worth the look.
             try {
-                ForceDirectories(ExcludeTrailingBackslash(ExtractFilePath(dest)));
+                MakeFolderOf(dest);
                 out = OpenStream(dest, fmCreate);
             } catch (const Exception&) {
                 throw EKvlnCompress("Cannot create the file %s", {dest});
@@ -495,7 +513,7 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
             "The decompressed file's size does not match with the actual size of the file.  The file is %s";
         if (size != h.FileSize) throw EKvlnCompress(mismatch, {h.FileName});
         if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
-        if (!SetFileDate(dest, FileDateOf(h.FileDate)))
+        if (FileSetDate(dest, FileDateOf(h.FileDate)) != 0)
             throw EKvlnCompress("Cannot set the date of the file just extracted.");
         OnAfterExtracting(this, FStats);
     }
@@ -596,7 +614,7 @@ void TKvlnCompress::TestFile(int Index) {
 
 std::string TKvlnCompress::CheckedDiskName(const std::string& folder, const std::string& diskFileName) {
     if (CurrentDisk > kMaxDisk) throw EKvlnCompress("A disk set cannot have more than %d disks", {kMaxDisk});
-    return IncludeTrailingBackslash(folder) + ChangeFileExt(ExtractFileName(diskFileName), "." + IntToStr(CurrentDisk));
+    return WithBackslash(folder) + ChangeFileExt(ExtractFileName(diskFileName), "." + IntToStr(CurrentDisk));
 }
 
 bool TKvlnCompress::CopyChunk(THeaderRecord& h, TStream& source, std::unique_ptr<TStream>& disk,
@@ -650,7 +668,7 @@ void TKvlnCompress::CopyToDisks(const std::string& DestDir, const std::string& D
         } catch (const Exception&) {
             throw EKvlnCompress("Cannot open the compressed file %s", {FCompressedFile});
         }
-        std::string diskName = IncludeTrailingBackslash(DestDir) + ExtractFileName(DiskFileName);
+        std::string diskName = WithBackslash(DestDir) + ExtractFileName(DiskFileName);
         try {
             disk = OpenStream(diskName, fmCreate);
         } catch (const Exception&) {
@@ -675,8 +693,11 @@ void TKvlnCompress::CopyToDisks(const std::string& DestDir, const std::string& D
         OpenDisk(disk, 1, kSharedReadWrite, last);
         FHeaders.SaveToStream(*disk);
     } catch (const EkcAborted&) {
+        // Half rewritten, the table describes neither the archive nor a disk set.
+        FHeadersLoaded = false;
         OnAborted(this);
     } catch (...) {
+        FHeadersLoaded = false;
         FAbort = true;
         throw;
     }
@@ -687,7 +708,7 @@ void TKvlnCompress::CopyToDisks(const std::string& DestDir, const std::string& D
 void TKvlnCompress::CopyFile(const std::string& Source, std::string Dest) {
     FAbort = false;
     FOffset = 0;
-    FExtractDirectory = ExcludeTrailingBackslash(ExtractFilePath(Dest));
+    FExtractDirectory = WithoutBackslash(ExtractFilePath(Dest));
     DestFileName = ExtractFileName(Dest);
     TlzhFileStats stats;
     stats.FileName = Source;
@@ -705,8 +726,7 @@ void TKvlnCompress::CopyFile(const std::string& Source, std::string Dest) {
     }
     if (SkipFile || !copy) return;
 
-    int32_t stamp = 0;
-    bool haveStamp = GetFileDate(Source, stamp);
+    int32_t stamp = FileAge(Source);
     std::unique_ptr<TStream> in, out;
     try {
         in = OpenStream(Source, kSharedRead);
@@ -737,7 +757,7 @@ void TKvlnCompress::CopyFile(const std::string& Source, std::string Dest) {
     }
     out.reset();
     in.reset();
-    if (haveStamp) SetFileDate(Dest, stamp);
+    if (stamp != -1) FileSetDate(Dest, stamp);
     stats.FileDone = true;
     OnStatus(this, stats);
 }

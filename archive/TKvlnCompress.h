@@ -24,11 +24,6 @@ using TlzhFileStatsEvent = TEvent<TKvlnCompress*, const TlzhFileStats&>;
 // folder in which the disk's file is found or created.
 using TlzhNewDiskEvent = TEvent<TKvlnCompress*, int32_t, std::string&>;
 
-// Pumps the application's message queue at every progress point; the forms
-// layer installs it. Without one nothing is pumped.
-using TProcessMessagesHook = void (*)();
-void SetProcessMessagesHook(TProcessMessagesHook hook);
-
 class TKvlnCompress : public TComponent {
     KV_CLASS(TKvlnCompress, TComponent)
 public:

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -167,17 +168,24 @@ TResult Run(const std::vector<std::string>& argv, const fs::path& cwd = {}) {
     return res;
 }
 
-// Best of N runs; Prepare runs untimed before each.
-template <class F>
-TResult Best(int n, const std::vector<std::string>& argv, F prepare, const fs::path& cwd = {}) {
+struct TTool {
+    std::string label;
+    std::function<std::vector<std::string>(const fs::path& out)> argv;
+    fs::path cwd;
     TResult best{1e9, 0};
-    for (int i = 0; i < n; ++i) {
-        prepare();
-        TResult r = Run(argv, cwd);
-        if (r.seconds < best.seconds) best.seconds = r.seconds;
-        best.maxRssKiB = std::max(best.maxRssKiB, r.maxRssKiB);
-    }
-    return best;
+};
+
+// Runs the tools in turn, Rounds times over, each time into a fresh output
+// (made by Prepare, untimed), so that a busy moment of the machine or of the
+// file system hits them alike; keeps each tool's best time and largest memory.
+void Rounds(int rounds, std::vector<TTool>& tools, const std::function<fs::path(const TTool&, int)>& prepare) {
+    for (int r = 0; r < rounds; ++r)
+        for (TTool& t : tools) {
+            fs::path out = prepare(t, r);
+            TResult res = Run(t.argv(out), t.cwd);
+            t.best.seconds = std::min(t.best.seconds, res.seconds);
+            t.best.maxRssKiB = std::max(t.best.maxRssKiB, res.maxRssKiB);
+        }
 }
 
 void Tree(const fs::path& dir, uint64_t& files, uint64_t& bytes) {
@@ -186,39 +194,62 @@ void Tree(const fs::path& dir, uint64_t& files, uint64_t& bytes) {
         if (e.is_regular_file()) ++files, bytes += e.file_size();
 }
 
-void Bench(const std::string& kelvane, TPayload p, const fs::path& work, int runs) {
-    fs::path list = work / (p.root.filename().string() + ".lst");
+void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, int rounds) {
+    const std::string base = p.root.filename().string();
+    fs::path list = work / (base + ".lst");
     {
         std::ofstream l(list);
         for (const auto& f : p.files) l << f << "\n";
     }
-    fs::path kvl = work / (p.root.filename().string() + ".1");
-    fs::path zip = work / (p.root.filename().string() + ".zip");
-    fs::path tgz = work / (p.root.filename().string() + ".tgz");
-    fs::path out = work / "out";
-    auto clearOut = [&] { fs::remove_all(out); fs::create_directories(out); };
-    auto nothing = [] {};
+    fs::path kvl = work / (base + ".1"), zip = work / (base + ".zip"), tgz = work / (base + ".tgz");
 
-    TResult zipBuild = Best(runs, {"zip", "-9", "-q", "-r", zip.string(), "."}, [&] { fs::remove(zip); }, p.root);
-    TResult kvBuild = Best(runs, {kelvane, "archive", "add", kvl.string(), "--list", list.string()}, nothing);
+    // Building: each archive is removed first, as an existing one would be
+    // truncated, which some file systems answer by writing it through.
+    std::vector<TTool> build = {
+        {"zip -9", [&](const fs::path&) { return std::vector<std::string>{"zip", "-9", "-q", "-r", zip.string(), "."}; },
+         p.root},
+        {"kelvane", [&](const fs::path&) {
+             return std::vector<std::string>{kelvane, "archive", "add", kvl.string(), "--list", list.string()};
+         }, {}},
+    };
+    Rounds(rounds, build, [&](const TTool& t, int) {
+        fs::remove(t.label == "zip -9" ? zip : kvl);
+        return fs::path();
+    });
     Run({"tar", "-czf", tgz.string(), "-C", p.root.string(), "."});
 
-    TResult tarX = Best(runs, {"tar", "-xzf", tgz.string(), "-C", out.string()}, clearOut);
-    TResult unzipX = Best(runs, {"unzip", "-q", zip.string(), "-d", out.string()}, clearOut);
-    TResult kvX = Best(runs, {kelvane, "archive", "extract", kvl.string(), out.string(), "--paths"}, clearOut);
+    std::vector<TTool> extract = {
+        {"tar -xzf", [&](const fs::path& out) {
+             return std::vector<std::string>{"tar", "-xzf", tgz.string(), "-C", out.string()};
+         }, {}},
+        {"unzip", [&](const fs::path& out) {
+             return std::vector<std::string>{"unzip", "-q", zip.string(), "-d", out.string()};
+         }, {}},
+        {"kelvane", [&](const fs::path& out) {
+             return std::vector<std::string>{kelvane, "archive", "extract", kvl.string(), out.string(), "--paths"};
+         }, {}},
+    };
+    fs::path outs = work / "out";
+    Rounds(rounds, extract, [&](const TTool& t, int r) {
+        fs::path out = outs / (t.label.substr(0, 3) + std::to_string(r));
+        fs::create_directories(out);
+        return out;
+    });
     uint64_t files, bytes;
-    Tree(out, files, bytes);
+    Tree(outs / "kel0", files, bytes);
     if (files != p.files.size() || bytes != p.bytes) {
         std::fprintf(stderr, "bench: extraction produced %llu files, %llu bytes\n",
                      static_cast<unsigned long long>(files), static_cast<unsigned long long>(bytes));
         std::exit(1);
     }
-    fs::remove_all(out);
+    fs::remove_all(outs);
 
+    const TResult &kvB = build[1].best, &zipB = build[0].best;
+    const TResult &tarX = extract[0].best, &unzipX = extract[1].best, &kvX = extract[2].best;
     double kvSize = static_cast<double>(fs::file_size(kvl)), zipSize = static_cast<double>(fs::file_size(zip));
     std::printf("\n%s (%zu files, %.1f MB)\n", p.name.c_str(), p.files.size(), p.bytes / 1e6);
-    std::printf("  build     kelvane %6.2f s   zip -9   %6.2f s   ratio %.2f  (target <= 1.00)\n", kvBuild.seconds,
-                zipBuild.seconds, kvBuild.seconds / zipBuild.seconds);
+    std::printf("  build     kelvane %6.2f s   zip -9   %6.2f s   ratio %.2f  (target <= 1.00)\n", kvB.seconds,
+                zipB.seconds, kvB.seconds / zipB.seconds);
     std::printf("  extract   kelvane %6.2f s   tar -xzf %6.2f s   ratio %.2f  (target <= 1.00)\n", kvX.seconds,
                 tarX.seconds, kvX.seconds / tarX.seconds);
     std::printf("  extract   kelvane %6.2f s   unzip    %6.2f s   ratio %.2f\n", kvX.seconds, unzipX.seconds,
@@ -227,6 +258,8 @@ void Bench(const std::string& kelvane, TPayload p, const fs::path& work, int run
                 zipSize / 1e6, kvSize / zipSize);
     std::printf("  extraction peak memory %.1f MiB (target < 16 MiB)\n", kvX.maxRssKiB / 1024.0);
     std::fflush(stdout);
+    for (const fs::path& f : {kvl, zip, tgz, list}) fs::remove(f);
+    fs::remove_all(p.root);
 }
 
 }  // namespace
@@ -240,7 +273,7 @@ int main(int argc, char** argv) {
     std::string tmpl = (argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path()).string() + "/kvbench-XXXXXX";
     fs::path work = mkdtemp(tmpl.data());
     const int runs = 3;
-    std::printf("kelvane archive benchmark (best of %d runs each)\n", runs);
+    std::printf("kelvane archive benchmark (best of %d interleaved runs each)\n", runs);
     std::fflush(stdout);
     Bench(kelvane, Mixed(work), work, runs);
     Bench(kelvane, Small(work), work, runs);

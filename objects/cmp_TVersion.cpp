@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "objects/FileServices.h"
+#include "platform/FileStream.h"
+#include "platform/Files.h"
+#include "platform/Processes.h"
 #include "platform/PEImage.h"
 
 namespace kv {
@@ -83,9 +85,8 @@ std::string Part(const std::string& v, int i) {
 // Last-write time of a file opened for shared reading; false when it cannot be opened.
 bool SharedFileDate(const std::string& path, TDateTime& date) {
     try {
-        auto s = fsv::OpenFile(path, fsv::fmOpenRead | fsv::fmShareDenyNone);
-        int32_t stamp;
-        return fsv::GetFileDate(path, stamp) && TryFileDateToDateTime(stamp, date);
+        TFileStream s(path, fmOpenRead | fmShareDenyNone);
+        return TryFileDateToDateTime(FileGetDate(s.Handle()), date);
     } catch (const Exception&) {
         return false;
     }
@@ -109,7 +110,7 @@ int Decide(const std::string& sourceVersion, const std::string& destPath, TOverw
     };
     switch (mode) {
         case owAlways: return 2;
-        case owNever: return !Trim(destPath).empty() && fsv::FileExists(destPath) ? 3 : 2;
+        case owNever: return !Trim(destPath).empty() && FileExists(destPath) ? 3 : 2;
         case owVersion: return ByVersion(sourceVersion, FileVersionOf(destPath));
         case owDate: return byDate();
         case owVersionDate: {
@@ -198,7 +199,7 @@ uint16_t CodePage(TCharacterSet characterSet) {
 }
 
 TVersionResource::TVersionResource(TComponent* Owner)
-    : TComponent(Owner), FFileName(fsv::ProgramFileName()), FVersionInfo(std::make_unique<TVersionInfo>()) {
+    : TComponent(Owner), FFileName(ParamStr(0)), FVersionInfo(std::make_unique<TVersionInfo>()) {
     ReadResource();
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/WinTypes.h"  // ERROR_INVALID_HANDLE
+
 namespace kv {
 
 // ---- error codes ------------------------------------------------------------------
@@ -16,7 +18,6 @@ namespace kv {
 // kInternetCurlErrorBase plus libcurl's own code. A call that succeeds sets it to 0,
 // except Close, which leaves it.
 
-constexpr int32_t ERROR_INVALID_HANDLE = 6;
 constexpr int32_t ERROR_INTERNET_TIMEOUT = 12002;
 constexpr int32_t ERROR_INTERNET_EXTENDED_ERROR = 12003;
 constexpr int32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "objects/FileServices.h"
+#include "platform/FileStream.h"
 
 namespace kv {
 
@@ -199,8 +199,8 @@ std::string WideToAnsi(const uint8_t* p, size_t bytes) {
 
 bool ReadFileBlock(const std::string& fileName, std::string& block) {
     try {
-        auto s = fsv::OpenFile(fileName, fsv::fmOpenRead | fsv::fmShareDenyWrite);
-        return ReadVersionResource(*s, block);
+        TFileStream s(fileName, fmOpenRead | fmShareDenyWrite);
+        return ReadVersionResource(s, block);
     } catch (const Exception&) {
         return false;
     }

@@ -25,6 +25,30 @@ public:
 
 #define KV_IEXCEPTION(Name, Parent) KV_EXCEPTION(Name, Parent)
 
+// One class per component of the set.
+KV_IEXCEPTION(IEInstallContainer, IException);
+KV_IEXCEPTION(IEContainerList, IException);
+KV_IEXCEPTION(IEFileRelated, IException);
+KV_IEXCEPTION(IEFileRel_NoNetLocation, IEFileRelated);
+KV_IEXCEPTION(IEFileContainer, IException);
+KV_IEXCEPTION(IEfcDuplicateFile, IEFileContainer);
+KV_IEXCEPTION(IENoKelvanePath, IException);
+KV_IEXCEPTION(IECustomInstallFile, IException);
+KV_IEXCEPTION(IECustomInstallFileList, IException);
+KV_IEXCEPTION(IEInstall, IException);
+KV_IEXCEPTION(IEInstallNetLocNil, IEInstall);
+KV_IEXCEPTION(IEPathSpecifier, IException);
+KV_IEXCEPTION(IEPathSpecifierList, IException);
+KV_IEXCEPTION(IEUninstallEXE, IException);
+KV_IEXCEPTION(IEInstallShellLink, IException);
+KV_IEXCEPTION(IEShellLinkGroup, IException);
+KV_IEXCEPTION(IEInstallShellLinkList, IException);
+KV_IEXCEPTION(IERegistryEntry, IException);
+KV_IEXCEPTION(IERegistryEntries, IException);
+KV_IEXCEPTION(IEInstallRegistry, IException);
+KV_IEXCEPTION(IEInstallRegistryList, IException);
+KV_IEXCEPTION(IEFileGroupSelectForm, IException);
+
 // Archive engine and system routines: English messages, never translated.
 KV_EXCEPTION(EKelvaneAbnormal, ECustomKelvaneAbnormal);
 

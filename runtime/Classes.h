@@ -30,7 +30,24 @@ public:
     bool InheritsFrom(const TClass* cls) const { return ClassType()->InheritsFrom(cls); }
     template <class T>
     bool Is() const { return InheritsFrom(T::StaticClass()); }
+    // Runs once the constructors of every class of the object have finished, so it
+    // sees the object's own class (virtual calls inside a constructor do not). Called
+    // by TClass::Create and by Create<T>.
+    virtual void AfterConstruction() {}
 };
+
+// Constructs T and runs its AfterConstruction; the object is freed when that fails.
+template <class T, class... A>
+T* Create(A&&... args) {
+    T* obj = new T(std::forward<A>(args)...);
+    try {
+        obj->AfterConstruction();
+    } catch (...) {
+        delete obj;
+        throw;
+    }
+    return obj;
+}
 
 // ---- events --------------------------------------------------------------------------
 

@@ -440,6 +440,37 @@ bool IsValidIdent(const std::string& s) {
     return true;
 }
 
+// ---- file names -------------------------------------------------------------------------
+
+std::string ExtractFilePath(const std::string& fileName) {
+    size_t i = fileName.find_last_of("\\:");
+    return i == std::string::npos ? std::string() : fileName.substr(0, i + 1);
+}
+
+std::string ExtractFileDir(const std::string& fileName) {
+    size_t i = fileName.find_last_of("\\:");
+    if (i == std::string::npos) return {};
+    // "C:\x" keeps the root's separator, "C:\a\x" drops it.
+    if (i > 0 && fileName[i] == '\\' && fileName[i - 1] != '\\' && fileName[i - 1] != ':') return fileName.substr(0, i);
+    return fileName.substr(0, i + 1);
+}
+
+std::string ExtractFileName(const std::string& fileName) {
+    size_t i = fileName.find_last_of("\\:");
+    return i == std::string::npos ? fileName : fileName.substr(i + 1);
+}
+
+std::string ExtractFileExt(const std::string& fileName) {
+    size_t i = fileName.find_last_of(".\\:");
+    return i != std::string::npos && fileName[i] == '.' ? fileName.substr(i) : std::string();
+}
+
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension) {
+    size_t i = fileName.find_last_of(".\\:");
+    if (i == std::string::npos || fileName[i] != '.') i = fileName.size();
+    return fileName.substr(0, i) + extension;
+}
+
 namespace {
 // Code page 1252 positions 0x80..0x9F; 0 marks the five undefined ones.
 const char32_t kCp1252High[32] = {

@@ -126,6 +126,15 @@ std::string QuotedStr(const std::string& s);
 int Pos(const std::string& sub, const std::string& s);
 bool IsValidIdent(const std::string& s);
 
+// File names as Windows writes them: "\" separates folders, ":" ends a drive.
+// ExtractFilePath keeps the last separator, ExtractFileDir drops it unless it is the
+// root's ("C:\"); ExtractFileExt includes the dot; ChangeFileExt replaces or appends.
+std::string ExtractFilePath(const std::string& fileName);
+std::string ExtractFileDir(const std::string& fileName);
+std::string ExtractFileName(const std::string& fileName);
+std::string ExtractFileExt(const std::string& fileName);
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
+
 // Converts code page 1252 bytes to UTF-8 and back (host edges only). Bytes that
 // 1252 leaves undefined map to U+FFFD going out and '?' coming back.
 std::string AnsiToUtf8(const std::string& s);

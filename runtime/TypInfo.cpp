@@ -82,7 +82,14 @@ std::vector<const TPropInfo*> TClass::AllProps() const {
 
 TObject* TClass::Create(TComponent* owner) const {
     if (!Factory) throw EComponentError("Cannot create an instance of abstract class " + Name);
-    return Factory(owner);
+    TObject* obj = Factory(owner);
+    try {
+        obj->AfterConstruction();
+    } catch (...) {
+        delete obj;
+        throw;
+    }
+    return obj;
 }
 
 namespace {

@@ -198,9 +198,10 @@ public:
         FClass.Props.push_back(std::move(p));
         return *this;
     }
-    // An event: a method pointer field bound by handler name.
-    template <class Ev>
-    TClassBuilder& Event(const char* name, Ev T::*field) {
+    // An event: a method pointer field (of T or of a base class) bound by handler name.
+    template <class Ev, class B>
+    TClassBuilder& Event(const char* name, Ev B::*field) {
+        static_assert(std::is_base_of_v<B, T>, "the event must be a member of the class or of a base");
         TPropInfo p;
         p.Name = name;
         p.Kind = TPropKind::Method;

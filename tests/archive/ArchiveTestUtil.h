@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,41 +15,57 @@
 #include <string>
 #include <vector>
 
+#include "platform/Paths.h"
 #include "runtime/SysUtils.h"
+#include "tests/platform/TempMachine.h"
 
 namespace kv::test {
 
+// Windows separators for a path written with "/".
+inline std::string Win(std::string p) {
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+}
+
+// A fresh emulated machine; Path() is the folder C:\work on it.
 class TScratchDir {
 public:
-    TScratchDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "kvarch-XXXXXX").string();
-        FPath = ::mkdtemp(tmpl.data());
+    TScratchDir() { std::filesystem::create_directories(HostPath(Path())); }
+    std::string operator/(const std::string& name) const { return Path() + "\\" + Win(name); }
+    std::string Path() const { return "C:\\work"; }
+    const TempMachine& Machine() const { return FMachine; }
+
+    // Drive A: holds at most Bytes (a multiple of its 512-byte clusters).
+    void SetFloppyCapacity(int64_t bytes) const {
+        std::string ini = FMachine.Read("machine.ini");
+        size_t at = ini.find("A=removable,drive_a,");
+        ini.replace(at, ini.find("\r\n", at) - at, "A=removable,drive_a," + std::to_string(bytes));
+        FMachine.Write("machine.ini", ini);
+        UseMachine(FMachine.Dir);
     }
-    ~TScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-    const std::string& Path() const { return FPath; }
+    std::string FloppyHost() const { return FMachine.Host("drive_a"); }
 
 private:
-    std::string FPath;
+    TempMachine FMachine;
 };
 
 inline void WriteFile(const std::string& path, const std::string& data) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << data;
+    std::string host = HostPath(path);
+    std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+    std::ofstream(host, std::ios::binary) << data;
 }
 
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(HostPath(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(HostPath(path)); }
 
 inline void SetMTime(const std::string& path, TDateTime d) {
     auto t = std::filesystem::file_time_type::clock::from_sys(
         std::chrono::sys_seconds(std::chrono::seconds(DateTimeToUnix(d))));
-    std::filesystem::last_write_time(path, t);
+    std::filesystem::last_write_time(HostPath(path), t);
 }
 
 inline std::string RandomBytes(size_t n, uint32_t seed) {

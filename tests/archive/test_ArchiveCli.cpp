@@ -24,27 +24,38 @@ TRun Kelvane(const std::string& args) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+void HostWrite(const std::string& path, const std::string& data) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+}
+std::string HostRead(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// The commands take host paths (drive Z: of the machine) and relative ones.
 TEST(ArchiveCli, AddListTestExtractSplit) {
-    TScratchDir dir;
-    std::string d = dir.Path();
-    WriteFile(d + "/src/big.bin", RandomBytes(150000, 1));
-    WriteFile(d + "/src/text.txt", TextBytes(40000, 2));
+    TempMachine m;
+    ::setenv("KELVANE_MACHINE", m.Dir.c_str(), 1);
+    std::string d = m.Root + "/w";
+    HostWrite(d + "/src/big.bin", RandomBytes(150000, 1));
+    HostWrite(d + "/src/text.txt", TextBytes(40000, 2));
     std::filesystem::copy_file(std::string(KELVANE_SOURCE_DIR) + "/tests/objects/fixtures/ver32.dll", d + "/src/v.dll");
     const struct {
         std::string args;
         int status;
         std::vector<std::string> contains;
     } steps[] = {
-        {"archive add " + d + "/a.1 " + d + "/src/big.bin " + d + "/src/text.txt --id 9", 0, {"added " + d + "/src/big.bin"}},
+        {"archive add " + d + "/a.1 " + d + "/src/big.bin " + d + "/src/text.txt --id 9", 0, {"\\w\\src\\big.bin (150000 -> "}},
         {"archive add " + d + "/a.1 " + d + "/src/v.dll --append --level fastest --id 1999", 0, {"added"}},
-        {"archive list " + d + "/a.1", 0, {"4.0.1381.1", " 1999  ", "3 members, 194608 bytes", d + "/src/text.txt"}},
-        {"archive test " + d + "/a.1", 0, {"OK     " + d + "/src/v.dll", "3 members, 0 failed"}},
+        {"archive list " + d + "/a.1", 0, {"4.0.1381.1", " 1999  ", "3 members, 194608 bytes", "\\w\\src\\text.txt"}},
+        {"archive test " + d + "/a.1", 0, {"\\src\\v.dll", "3 members, 0 failed"}},
         {"archive extract " + d + "/a.1 " + d + "/out", 0, {"3 extracted, 0 kept"}},
         {"archive extract " + d + "/a.1 " + d + "/out --overwrite never", 0, {"0 extracted, 3 kept"}},
         {"archive extract " + d + "/a.1 " + d + "/out nothere", 1, {"The file <nothere> was not found in the archive"}},
         {"archive split " + d + "/a.1 " + d + "/disks --capacity 60000", 0, {"disk 2", "disk 3", "3 disks"}},
         {"archive extract " + d + "/disks/files.1 " + d + "/out2", 0, {"3 extracted"}},
-        {"archive list " + d + "/missing.1", 1, {"Cannot open the compressed file " + d + "/missing.1"}},
+        {"archive list " + d + "/missing.1", 1, {"Cannot open the compressed file Z:", "\\w\\missing.1"}},
         {"archive frobnicate x", 2, {"usage: kelvane archive"}},
         {"archive extract " + d + "/a.1 " + d + "/out --overwrite sometimes", 2, {"usage"}},
     };
@@ -54,17 +65,18 @@ TEST(ArchiveCli, AddListTestExtractSplit) {
         for (const auto& c : s.contains) EXPECT_NE(r.output.find(c), std::string::npos) << s.args << "\n" << r.output;
     }
     for (const char* name : {"big.bin", "text.txt", "v.dll"}) {
-        EXPECT_TRUE(ReadFile(d + "/out/" + name) == ReadFile(d + "/src/" + name)) << name;
-        EXPECT_TRUE(ReadFile(d + "/out2/" + name) == ReadFile(d + "/src/" + name)) << name;
+        EXPECT_TRUE(HostRead(d + "/out/" + name) == HostRead(d + "/src/" + name)) << name;
+        EXPECT_TRUE(HostRead(d + "/out2/" + name) == HostRead(d + "/src/" + name)) << name;
     }
 
     // A damaged member fails its test.
-    std::string bytes = ReadFile(d + "/a.1");
+    std::string bytes = HostRead(d + "/a.1");
     bytes[5 + 172 + 1000] ^= 0x20;
-    WriteFile(d + "/bad.1", bytes);
+    HostWrite(d + "/bad.1", bytes);
     TRun r = Kelvane("archive test " + d + "/bad.1");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("FAILED " + d + "/src/big.bin"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\\src\\big.bin: The compressed data of the file"), std::string::npos) << r.output;
+    ::unsetenv("KELVANE_MACHINE");
 }
 
 }  // namespace

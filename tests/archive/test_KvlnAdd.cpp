@@ -1,3 +1,4 @@
+#include "platform/Files.h"
 #include "tests/archive/EngineTestUtil.h"
 
 namespace kv {
@@ -132,7 +133,7 @@ TEST_F(AddFixture, AbortFromStatusEndsQuietlyAndKeepsCompleteMembers) {
 
 TEST_F(AddFixture, FailuresNameTheFile) {
     std::string a = Source("a.txt", "a");
-    std::string longPath = dir.Path() + "/" + std::string(110 - dir.Path().size(), 'p') + "/x.txt";
+    std::string longPath = dir.Path() + "\\" + std::string(110 - dir.Path().size(), 'p') + "\\x.txt";
     WriteFile(longPath, "x");
     const struct {
         std::vector<std::string> entries;
@@ -147,7 +148,7 @@ TEST_F(AddFixture, FailuresNameTheFile) {
         EXPECT_EQ(engine.FilesToProcess()->Count(), 0);
     }
     // A member name of exactly 100 characters is stored whole.
-    std::string hundred = dir.Path() + "/" + std::string(99 - dir.Path().size() - 4, 'h') + ".txt";
+    std::string hundred = dir.Path() + "\\" + std::string(99 - dir.Path().size() - 4, 'h') + ".txt";
     ASSERT_EQ(hundred.size(), 100u);
     WriteFile(hundred, "h");
     AddFiles({hundred});
@@ -167,9 +168,10 @@ TEST_F(AddFixture, AddingToADamagedArchiveLeavesItAlone) {
     EXPECT_EQ(ReadFile(archive), I32(3) + std::string(1, '\0') + "short");
 }
 
-TEST_F(AddFixture, ShortWriteCallsFullDisk) {
+TEST_F(AddFixture, ShortWriteOnAFullFloppyCallsFullDisk) {
     std::string a = Source("a.bin", RandomBytes(5000, 4));
-    engine.Capacity[dir / "out/"] = 2000;
+    dir.SetFloppyCapacity(2048);
+    archive = "A:\\setup.1";
     EXPECT_EQ(MessageOf<EkcDiskFull>([&] { AddFiles({a}); }), "The disk is full");
     int fullDisk = 0;
     engine.OnFullDisk = [&](TObject* sender) {
@@ -180,10 +182,13 @@ TEST_F(AddFixture, ShortWriteCallsFullDisk) {
     EXPECT_EQ(fullDisk, 1);
 }
 
+// The "bat....TMP" files in the machine's temporary folder.
 int TempFiles() {
+    char temp[MAX_PATH + 1];
+    GetTempPathA(sizeof temp, temp);
     int n = 0;
-    for (auto& e : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
-        n += e.path().filename().string().rfind("bat", 0) == 0;
+    for (auto& e : std::filesystem::directory_iterator(HostPath(temp)))
+        n += LowerCase(e.path().filename().string()).rfind("bat", 0) == 0;
     return n;
 }
 

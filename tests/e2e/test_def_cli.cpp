@@ -12,7 +12,7 @@ const char* kDefinition =
     "  Left = -4\n"
     "  Ratio = 0.125\n"
     "  Visible = True\n"
-    "  object Install1: TInstall\n"
+    "  object Install1: TSetupEngine\n"
     "    DestDirType = psProgramFiles\n"
     "    Information.CompanyName = 'ACME'\n"
     "    Information.Version = '1.0'\n"

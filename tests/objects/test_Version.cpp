@@ -6,7 +6,10 @@
 #include <random>
 
 #include "objects/cmp_TVersion.h"
+#include "platform/FileStream.h"
+#include "platform/Paths.h"
 #include "platform/PEImage.h"
+#include "tests/platform/TempMachine.h"
 
 namespace kv {
 namespace {
@@ -18,25 +21,26 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
+// A fresh machine; files go to its folder C:\v.
 class TScratch {
 public:
-    TScratch() {
-        std::string t = (std::filesystem::temp_directory_path() / "kvver-XXXXXX").string();
-        FPath = ::mkdtemp(t.data());
-    }
-    ~TScratch() { std::filesystem::remove_all(FPath); }
-    std::string operator/(const std::string& n) const { return FPath + "/" + n; }
+    TScratch() { std::filesystem::create_directories(FMachine.Host("drive_c/v")); }
+    std::string operator/(const std::string& n) const { return "C:\\v\\" + n; }
 
 private:
-    std::string FPath;
+    test::TempMachine FMachine;
 };
 
 void Touch(const std::string& path, const std::string& data, TDateTime date) {
-    std::ofstream(path, std::ios::binary) << data;
+    std::string host = HostPath(path);
+    std::ofstream(host, std::ios::binary) << data;
     auto t = std::filesystem::file_time_type::clock::from_sys(
         std::chrono::sys_seconds(std::chrono::seconds(DateTimeToUnix(date))));
-    std::filesystem::last_write_time(path, t);
+    std::filesystem::last_write_time(host, t);
 }
+
+using VersionResource = test::MachineTest;
+using VersionApi = test::MachineTest;
 
 // The fifteen published strings, in their published order.
 std::vector<std::string> Published(const TVersionInfo& v) {
@@ -45,7 +49,7 @@ std::vector<std::string> Published(const TVersionInfo& v) {
     return out;
 }
 
-TEST(VersionResource, ReadsFixedInformationAndStrings) {
+TEST_F(VersionResource, ReadsFixedInformationAndStrings) {
     EXPECT_EQ(Published(TVersionInfo()).size(), 15u);
     TVersionResource r(nullptr);
     using V = std::vector<std::string>;
@@ -75,7 +79,7 @@ TEST(VersionResource, ReadsFixedInformationAndStrings) {
     }
 }
 
-TEST(VersionResource, LanguageAndCharacterSetChooseTheStringTable) {
+TEST_F(VersionResource, LanguageAndCharacterSetChooseTheStringTable) {
     TVersionResource r(nullptr);
     EXPECT_EQ(r.Language(), lnUSEnglish);
     EXPECT_EQ(r.CharacterSet(), csMultilingual);
@@ -89,7 +93,7 @@ TEST(VersionResource, LanguageAndCharacterSetChooseTheStringTable) {
     EXPECT_EQ(r.VersionInfo()->FileVersion, "2.0.0.1");
 }
 
-TEST(VersionResource, TablesOfIdentifiers) {
+TEST_F(VersionResource, TablesOfIdentifiers) {
     const struct {
         TLanguage language;
         uint16_t id;
@@ -107,7 +111,7 @@ TEST(VersionResource, TablesOfIdentifiers) {
     EXPECT_EQ(TCharacterSetInfo.Names[csMultilingual], "csMultilingual");
 }
 
-TEST(VersionApi, QueriesTheBlock) {
+TEST_F(VersionApi, QueriesTheBlock) {
     uint32_t handle = 99;
     uint32_t size = GetFileVersionInfoSizeA(Fixture("ver32.dll"), &handle);
     EXPECT_EQ(handle, 0u);
@@ -152,7 +156,7 @@ bool ReadsVersion(const std::string& image) {
     return ReadVersionResource(m, block);
 }
 
-TEST(VersionApi, MalformedImagesHaveNoVersion) {
+TEST_F(VersionApi, MalformedImagesHaveNoVersion) {
     const std::string good = ReadAll(Fixture("ver32.dll"));
     ASSERT_TRUE(ReadsVersion(good));
     const uint32_t pe = Get32(good, 0x3C);
@@ -188,7 +192,7 @@ TEST(VersionApi, MalformedImagesHaveNoVersion) {
 
 // Random damage to each fixture: the reader answers, never crashes; what it
 // hands out can be queried safely.
-TEST(VersionApi, FuzzedImagesNeverCrash) {
+TEST_F(VersionApi, FuzzedImagesNeverCrash) {
     std::mt19937 rng(5);
     for (const char* name : {"ver32.dll", "ver64.exe", "drv32.dll"}) {
         const std::string good = ReadAll(Fixture(name));
@@ -236,10 +240,11 @@ TEST(CompareVersions, Table) {
 TEST(CompareWithArchived, DecisionTable) {
     TScratch dir;
     const TDateTime d1 = EncodeDate(2001, 1, 1), d2 = EncodeDate(2002, 2, 2);
-    std::string plain = dir / "plain.txt", ver = dir / "ver32.dll";
+    std::string plain = dir / "plain.txt", ver = dir / "ver32.dll", locked = dir / "locked.txt";
     Touch(plain, "x", d1);
-    std::filesystem::copy_file(Fixture("ver32.dll"), ver);
     Touch(ver, ReadAll(Fixture("ver32.dll")), d1);
+    Touch(locked, "x", d1);
+    TFileStream holder(locked, fmOpenReadWrite | fmShareExclusive);  // locked against shared reading
     const struct {
         TOverwriteType mode;
         std::string archived, dest;
@@ -260,6 +265,9 @@ TEST(CompareWithArchived, DecisionTable) {
         {owDate, "", plain, d2, 2},
         {owDate, "", plain, d1 - 1, 3},
         {owDate, "", dir / "missing", d1, 0},
+        {owDate, "", locked, d1, 0},
+        {owVersionDate, "", locked, d1, 0},
+        {owNever, "", locked, d1, 3},
         {owVersionDate, "4.0.1381.1", ver, d2, 2},
         {owVersionDate, "4.0.1381.1", ver, d1, 1},
         {owVersionDate, "4.0.1381.0", ver, d2, 3},

@@ -192,3 +192,39 @@ TEST(Events, BindByHandlerName) {
     EXPECT_EQ(ev.Name(), "Form1Click");
     EXPECT_FALSE(ev.Bind("Form1Ask", *root.FindHandler("Form1Ask")));  // wrong parameters
 }
+
+namespace {
+// Records which class a virtual call reached during and after construction.
+class TBaseProbe : public TComponent {
+    KV_CLASS(TBaseProbe, TComponent)
+public:
+    explicit TBaseProbe(TComponent* owner) : TComponent(owner) { Seen.push_back(Kind()); }
+    virtual std::string Kind() const { return "base"; }
+    void AfterConstruction() override {
+        if (Tag() < 0) throw EComponentError("refused");
+        Seen.push_back(Kind());
+    }
+    std::vector<std::string> Seen;
+};
+class TDerivedProbe : public TBaseProbe {
+    KV_CLASS(TDerivedProbe, TBaseProbe)
+public:
+    explicit TDerivedProbe(TComponent* owner) : TBaseProbe(owner) { SetTag(owner ? owner->Tag() : 0); }
+    std::string Kind() const override { return "derived"; }
+};
+}  // namespace
+KV_REGISTER_CLASS(TBaseProbe, TComponent) {}
+KV_REGISTER_CLASS(TDerivedProbe, TBaseProbe) {}
+
+TEST(Component, AfterConstructionSeesTheWholeClass) {
+    TComponent owner(nullptr);
+    auto* a = Create<TDerivedProbe>(&owner);
+    EXPECT_EQ(a->Seen, (std::vector<std::string>{"base", "derived"}));
+    auto* b = static_cast<TDerivedProbe*>(FindClass("TDerivedProbe")->Create(&owner));
+    EXPECT_EQ(b->Seen, (std::vector<std::string>{"base", "derived"}));
+    // A refusal frees the half-made object: the owner does not keep it.
+    owner.SetTag(-1);
+    EXPECT_THROW(Create<TDerivedProbe>(&owner), EComponentError);
+    EXPECT_THROW(FindClass("TDerivedProbe")->Create(&owner), EComponentError);
+    EXPECT_EQ(owner.ComponentCount(), 2);
+}

@@ -219,7 +219,7 @@ TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
     const std::string text =
         "object Form1: TForm1\n"
         "  Caption = 'Setup'\n"
-        "  object Install1: TInstall\n"
+        "  object Install1: TSetupEngine\n"
         "    Information.CompanyName = 'ACME'\n"
         "    DestDirType = psProgramFiles\n"
         "    Data = {\n"
@@ -312,4 +312,33 @@ TEST(Streaming, SurvivesMutatedInput) {
             }
         }
     }
+}
+
+namespace {
+// An event declared by a base class and published by its descendant.
+class TEventBase : public TComponent {
+    KV_CLASS(TEventBase, TComponent)
+public:
+    using TComponent::TComponent;
+    TNotifyEvent OnFire;
+};
+class TEventChild : public TEventBase {
+    KV_CLASS(TEventChild, TEventBase)
+public:
+    using TEventBase::TEventBase;
+};
+}  // namespace
+KV_REGISTER_CLASS(TEventBase, TComponent) {}
+KV_REGISTER_CLASS(TEventChild, TEventBase) { b.Event("OnFire", &TEventChild::OnFire); }
+
+TEST(Streaming, DescendantsPublishEventsOfTheirBase) {
+    TComponent handlers(nullptr);
+    int fired = 0;
+    handlers.RegisterHandler<TObject*>("Fire", [&](TObject*) { ++fired; });
+    TReadOptions opt;
+    opt.HandlerSource = &handlers;
+    std::unique_ptr<TComponent> root(ReadComponentText("object E: TEventChild\n  OnFire = Fire\nend\n", opt));
+    static_cast<TEventChild*>(root.get())->OnFire(root.get());
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(WriteComponentText(root.get()), "object E: TEventChild\n  OnFire = Fire\nend\n");
 }

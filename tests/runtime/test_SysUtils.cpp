@@ -94,3 +94,25 @@ TEST(DateTime, EpochAndDosStamps) {
     DecodeTime(-1.25, h, m, s, ms);  // before the epoch the fraction is still the time
     EXPECT_EQ(h, 6);
 }
+
+TEST(FileNames, PartsOfWindowsPaths) {
+    struct Case { const char* name; const char* path; const char* dir; const char* file; const char* ext; };
+    const Case cases[] = {
+        {"C:\\TEMP\\X\\SETUP.EXE", "C:\\TEMP\\X\\", "C:\\TEMP\\X", "SETUP.EXE", ".EXE"},
+        {"C:\\SETUP.EXE", "C:\\", "C:\\", "SETUP.EXE", ".EXE"},
+        {"C:SETUP", "C:", "C:", "SETUP", ""},
+        {"setup.tar.gz", "", "", "setup.tar.gz", ".gz"},
+        {"C:\\a.b\\file", "C:\\a.b\\", "C:\\a.b", "file", ""},
+        {"\\\\srv\\share\\x.1", "\\\\srv\\share\\", "\\\\srv\\share", "x.1", ".1"},
+        {"", "", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExtractFilePath(c.name), c.path) << c.name;
+        EXPECT_EQ(ExtractFileDir(c.name), c.dir) << c.name;
+        EXPECT_EQ(ExtractFileName(c.name), c.file) << c.name;
+        EXPECT_EQ(ExtractFileExt(c.name), c.ext) << c.name;
+    }
+    EXPECT_EQ(ChangeFileExt("C:\\TEMP\\bat1.tmp", ".bat"), "C:\\TEMP\\bat1.bat");
+    EXPECT_EQ(ChangeFileExt("C:\\a.b\\file", ".PIF"), "C:\\a.b\\file.PIF");
+    EXPECT_EQ(ChangeFileExt("name.", ""), "name");
+}

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "archive/TKvlnCompress.h"
-#include "objects/FileServices.h"
+#include "platform/Files.h"
 #include "tools/kelvane/Command.h"
 
 namespace kv::cli {
@@ -23,6 +23,21 @@ int Usage() {
 }
 
 std::string Out(const std::string& ansi) { return AnsiToUtf8(ansi); }
+
+// A path of the command line as the machine sees it: Windows paths stay, a host
+// path names drive Z:, a relative one gets Windows separators.
+std::string WinPath(const std::string& arg) {
+    std::string a = Utf8ToAnsi(arg);
+    if ((a.size() >= 2 && a[1] == ':') || a.rfind("\\\\", 0) == 0) return a;
+    if (!a.empty() && a[0] == '/') return WinPathFromHost(arg);
+    for (char& c : a)
+        if (c == '/') c = '\\';
+    return a;
+}
+
+std::string WithBackslash(const std::string& path) {
+    return path.empty() || path.back() == '\\' ? path : path + "\\";
+}
 
 // Files created in the disk folder hold at most Capacity bytes each, as a disk would.
 class TCapacityStream : public TStream {
@@ -49,7 +64,7 @@ public:
 protected:
     std::unique_ptr<TStream> OpenStream(const std::string& path, uint16_t mode) override {
         auto s = TKvlnCompress::OpenStream(path, mode);
-        if (Capacity > 0 && fsv::ExtractFilePath(path) == fsv::IncludeTrailingBackslash(DiskFolder))
+        if (Capacity > 0 && SameText(ExtractFilePath(path), WithBackslash(DiskFolder)))
             return std::make_unique<TCapacityStream>(std::move(s), Capacity);
         return s;
     }
@@ -78,7 +93,7 @@ bool Parse(const TArgs& args, TOptions& o) {
             // One file a line, for lists longer than a command line.
             TStringList l;
             l.LoadFromFile(value());
-            for (int k = 0; k < l.Count(); ++k) o.listed.push_back(Utf8ToAnsi(l[k]));
+            for (int k = 0; k < l.Count(); ++k) o.listed.push_back(WinPath(l[k]));
         } else if (a == "--offset" && hasValue) {
             o.offset = StrToInt(value());
         } else if (a == "--id" && hasValue) {
@@ -99,7 +114,7 @@ bool Parse(const TArgs& args, TOptions& o) {
         } else if (a.rfind("--", 0) == 0) {
             return false;
         } else {
-            o.positional.push_back(Utf8ToAnsi(a));
+            o.positional.push_back(WinPath(a));
         }
     }
     return !o.positional.empty();
@@ -166,20 +181,20 @@ int Extract(TCliEngine& e, const TOptions& o) {
         const int count = e.FileCount();
         const TFileHeaders& headers = e.FileHeaders();
         auto nameOf = [&](int i) -> const std::string& { return headers.GetFileHeaders(i).HeaderRecord.FileName; };
-        std::string common = count ? fsv::ExtractFilePath(nameOf(0)) : "";
+        std::string common = count ? ExtractFilePath(nameOf(0)) : "";
         for (int i = 1; o.paths && i < count; ++i)
             while (!common.empty() && CompareText(nameOf(i).substr(0, common.size()), common) != 0)
-                common = fsv::ExtractFilePath(common.substr(0, common.size() - 1));
+                common = ExtractFilePath(common.substr(0, common.size() - 1));
         // Folder by folder, so that each extraction covers many members.
         std::map<std::string, std::vector<int>> byFolder;
         for (int i = 0; i < count; ++i) {
             if (headers.IndexOf(nameOf(i)) != i) continue;
-            std::string sub = o.paths ? fsv::ExtractFilePath(nameOf(i)).substr(common.size()) : "";
+            std::string sub = o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : "";
             byFolder[sub].push_back(i);
         }
         for (const auto& [sub, members] : byFolder) {
             for (int i : members) names.Add(nameOf(i));
-            run(sub.empty() ? dir : fsv::IncludeTrailingBackslash(dir) + sub, names);
+            run(sub.empty() ? dir : WithBackslash(dir) + sub, names);
         }
     }
     std::printf("%d extracted, %d kept\n", extracted, requested - extracted);
@@ -205,7 +220,7 @@ int Test(TCliEngine& e) {
 int Split(TCliEngine& e, const TOptions& o) {
     if (o.positional.size() != 2 || o.capacity <= 0) return Usage();
     const std::string dir = o.positional[1];
-    fsv::ForceDirectories(dir);
+    ForceDirectories(dir);
     e.DiskFolder = dir;
     e.Capacity = o.capacity;
     e.OnNewDisk = [](TKvlnCompress*, int32_t disk, std::string&) { std::printf("disk %d\n", disk); };

@@ -1,0 +1,1114 @@
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "platform/Handles.h"
+#include "platform/Sqlite.h"
+
+namespace kv {
+
+BOOL DelayMoveUntilReboot(const char* existingFileName, const char* newFileName, DWORD flags);  // Boot.cpp
+
+// ---- the handle table ----------------------------------------------------------------
+
+namespace {
+std::mutex gHandleLock;
+std::map<uintptr_t, std::unique_ptr<THandleObject>> gHandles;
+uintptr_t gNextHandle = 0x100;
+}  // namespace
+
+HANDLE AddHandle(std::unique_ptr<THandleObject> obj) {
+    std::lock_guard<std::mutex> lock(gHandleLock);
+    uintptr_t h = gNextHandle;
+    gNextHandle += 4;
+    gHandles[h] = std::move(obj);
+    return reinterpret_cast<HANDLE>(h);
+}
+
+THandleObject* FindHandle(HANDLE h) {
+    std::lock_guard<std::mutex> lock(gHandleLock);
+    auto it = gHandles.find(reinterpret_cast<uintptr_t>(h));
+    return it == gHandles.end() ? nullptr : it->second.get();
+}
+
+std::unique_ptr<THandleObject> TakeHandle(HANDLE h) {
+    std::lock_guard<std::mutex> lock(gHandleLock);
+    auto it = gHandles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == gHandles.end()) return nullptr;
+    auto obj = std::move(it->second);
+    gHandles.erase(it);
+    return obj;
+}
+
+namespace {
+
+template <class T>
+T Fail(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
+
+DWORD ErrnoToWin(int e) {
+    switch (e) {
+        case ENOENT: return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case EEXIST: return ERROR_FILE_EXISTS;
+        case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+        case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+        case EXDEV: return ERROR_NOT_SAME_DEVICE;
+        case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        default: return ERROR_ACCESS_DENIED;
+    }
+}
+
+// The three rights that share modes govern, in the bit positions of FILE_SHARE_*.
+enum : DWORD { kRead = 1, kWrite = 2, kDelete = 4 };
+
+DWORD Rights(DWORD access) {
+    DWORD a = 0;
+    if (access & (GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL)) a |= kRead;
+    if (access & (GENERIC_WRITE | GENERIC_ALL)) a |= kWrite;
+    if (access & (DELETE | GENERIC_ALL)) a |= kDelete;
+    return a;
+}
+
+// An opening without data access (attributes only) takes no part in sharing.
+bool Conflicts(DWORD newRights, DWORD newShare, DWORD oldRights, DWORD oldShare) {
+    if (!newRights || !oldRights) return false;
+    return (newRights & ~oldShare & 7) || (oldRights & ~newShare & 7);
+}
+
+// Start time of a process (clock ticks after boot), -1 when it is gone; with the pid
+// it tells a live holder of an open file from a dead one whose pid was reused.
+int64_t ProcessStart(long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return -1;
+    size_t p = stat.rfind(')');
+    if (p == std::string::npos) return -1;
+    size_t field = 2;
+    for (size_t i = p + 1; i < stat.size(); ++i) {
+        if (stat[i] != ' ') continue;
+        if (++field == 22) return std::strtoll(stat.c_str() + i + 1, nullptr, 10);
+    }
+    return -1;
+}
+
+int64_t OwnStart() {
+    static long pid = 0;
+    static int64_t start = 0;
+    if (pid != getpid()) {
+        pid = getpid();
+        start = ProcessStart(pid);
+    }
+    return start;
+}
+
+// Checks Key against the in-use list and the open handles of live programs; with Record
+// the new opening is recorded in the same transaction. Subtree also checks every file
+// below Key (a folder being moved).
+DWORD CheckShare(const std::string& key, DWORD rights, DWORD share, bool record, int64_t* row,
+                 bool subtree = false) {
+    if (row) *row = 0;
+    if (TBootScope::Active()) return ERROR_SUCCESS;
+    try {
+        TSqlite& db = Machine().State();
+        TSqlite::Transaction t(db);
+        std::string prefix = key + "\\";
+        auto len = static_cast<int64_t>(prefix.size());
+        {
+            TSqlite::Query q(db, "SELECT 1 FROM inuse WHERE fold=?1 OR substr(fold,1,?2)=?3");
+            q.Bind(1, key).Bind(2, subtree ? len : -1).Bind(3, prefix);
+            if (q.Step() && Conflicts(rights, share, kRead, FILE_SHARE_READ)) return ERROR_SHARING_VIOLATION;
+        }
+        std::vector<int64_t> stale;
+        {
+            TSqlite::Query q(db, "SELECT id,pid,start,access,share FROM opens WHERE fold=?1 OR substr(fold,1,?2)=?3");
+            q.Bind(1, key).Bind(2, subtree ? len : -1).Bind(3, prefix);
+            while (q.Step()) {
+                if (ProcessStart(static_cast<long>(q.Int(1))) != q.Int(2)) {
+                    stale.push_back(q.Int(0));
+                    continue;
+                }
+                if (Conflicts(rights, share, static_cast<DWORD>(q.Int(3)), static_cast<DWORD>(q.Int(4))))
+                    return ERROR_SHARING_VIOLATION;
+            }
+        }
+        for (int64_t id : stale) TSqlite::Query(db, "DELETE FROM opens WHERE id=?").Bind(1, id).Run();
+        if (record) {
+            TSqlite::Query(db, "INSERT INTO opens(pid,start,fold,access,share) VALUES(?,?,?,?,?)")
+                .Bind(1, getpid())
+                .Bind(2, OwnStart())
+                .Bind(3, key)
+                .Bind(4, rights)
+                .Bind(5, share & 7)
+                .Run();
+            if (row) *row = db.LastInsertRowId();
+        }
+        t.Commit();
+        return ERROR_SUCCESS;
+    } catch (const EDatabaseError&) {
+        return ERROR_ACCESS_DENIED;
+    }
+}
+
+void ReleaseShare(int64_t row, const std::string& machineRoot) {
+    if (!row || machineRoot != Machine().Root()) return;
+    try {
+        TSqlite::Query(Machine().State(), "DELETE FROM opens WHERE id=?").Bind(1, row).Run();
+    } catch (const EDatabaseError&) {
+    }
+}
+
+// ---- attributes ----------------------------------------------------------------------
+// Read-only is the host's write permission of a file; hidden, system, archive and
+// temporary live in the machine's state, keyed like share checks.
+
+constexpr DWORD kStoredAttrs = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_READONLY;
+
+bool HostReadOnly(const std::string& host) {
+    struct stat st;
+    return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+}
+
+DWORD StoredAttrs(const std::string& key, bool isDir) {
+    DWORD def = isDir ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
+    try {
+        TSqlite::Query q(Machine().State(), "SELECT attr FROM attrs WHERE fold=?");
+        q.Bind(1, key);
+        return q.Step() ? static_cast<DWORD>(q.Int(0)) : def;
+    } catch (const EDatabaseError&) {
+        return def;
+    }
+}
+
+void StoreAttrs(const std::string& key, bool isDir, DWORD attrs) {
+    DWORD def = isDir ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
+    try {
+        if (attrs == def)
+            TSqlite::Query(Machine().State(), "DELETE FROM attrs WHERE fold=?").Bind(1, key).Run();
+        else
+            TSqlite::Query(Machine().State(), "INSERT OR REPLACE INTO attrs(fold,attr) VALUES(?,?)")
+                .Bind(1, key)
+                .Bind(2, attrs)
+                .Run();
+    } catch (const EDatabaseError&) {
+    }
+}
+
+// Moves (or with an empty NewKey drops) the stored attributes of Key and all below it.
+void MoveAttrs(const std::string& key, const std::string& newKey) {
+    try {
+        TSqlite& db = Machine().State();
+        TSqlite::Transaction t(db);
+        std::vector<std::pair<std::string, int64_t>> rows;
+        std::string prefix = key + "\\";
+        {
+            TSqlite::Query q(db, "SELECT fold,attr FROM attrs WHERE fold=?1 OR substr(fold,1,?2)=?3");
+            q.Bind(1, key).Bind(2, static_cast<int64_t>(prefix.size())).Bind(3, prefix);
+            while (q.Step()) rows.emplace_back(q.Blob(0), q.Int(1));
+        }
+        for (const auto& [fold, attr] : rows) {
+            TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, fold).Run();
+            if (!newKey.empty())
+                TSqlite::Query(db, "INSERT OR REPLACE INTO attrs(fold,attr) VALUES(?,?)")
+                    .Bind(1, newKey + fold.substr(key.size()))
+                    .Bind(2, attr)
+                    .Run();
+        }
+        t.Commit();
+    } catch (const EDatabaseError&) {
+    }
+}
+
+DWORD AttributesOf(const TResolvedPath& r) {
+    if (r.IsDir) return FILE_ATTRIBUTE_DIRECTORY | (r.Win.IsRoot() ? 0 : StoredAttrs(r.Key(), true));
+    DWORD a = StoredAttrs(r.Key(), false) & ~FILE_ATTRIBUTE_READONLY;
+    if (HostReadOnly(r.Host)) a |= FILE_ATTRIBUTE_READONLY;
+    return a ? a : FILE_ATTRIBUTE_NORMAL;
+}
+
+// ---- capacity of drives ----------------------------------------------------------------
+
+constexpr int64_t kCluster = 512;
+int64_t Alloc(int64_t size) { return (size + kCluster - 1) / kCluster * kCluster; }
+
+// Bytes taken on a FAT disk: every file rounded up to whole clusters, a cluster per folder.
+int64_t UsedBytes(const std::string& dir) {
+    int64_t used = 0;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return 0;
+    while (dirent* e = ::readdir(d)) {
+        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+        std::string p = dir + "/" + e->d_name;
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) used += kCluster + UsedBytes(p);
+        else used += Alloc(st.st_size);
+    }
+    ::closedir(d);
+    return used;
+}
+
+int64_t FreeBytes(const TDrive& d) { return std::max<int64_t>(0, d.Capacity - UsedBytes(d.HostDir)); }
+
+// ---- open files --------------------------------------------------------------------------
+
+class TFileObject : public THandleObject {
+public:
+    ~TFileObject() override {
+        if (Fd >= 0) ::close(Fd);
+    }
+    void Close() override { ReleaseShare(Row, MachineRoot); }
+    int Fd = -1;
+    DWORD Access = 0;  // rights
+    std::string Key, Host, MachineRoot;
+    TDrive Drive;      // a copy: the machine may change while the file is open
+    int64_t Row = 0;
+};
+
+class TFindObject : public THandleObject {
+public:
+    std::vector<WIN32_FIND_DATAA> Items;
+    size_t Next = 0;
+};
+
+TFileObject* FileOf(HANDLE h) {
+    auto* f = HandleAs<TFileObject>(h);
+    if (!f) SetLastError(ERROR_INVALID_HANDLE);
+    return f;
+}
+
+// How many of Count bytes fit when written at the file's position.
+int64_t Room(const TFileObject& f, int64_t count) {
+    if (!f.Drive.Capacity) return count;
+    struct stat st;
+    if (::fstat(f.Fd, &st) != 0) return count;
+    int64_t pos = ::lseek(f.Fd, 0, SEEK_CUR);
+    if (pos + count <= st.st_size) return count;
+    int64_t limit = Alloc(st.st_size) + FreeBytes(f.Drive) / kCluster * kCluster;
+    return std::clamp<int64_t>(limit - pos, 0, count);
+}
+
+constexpr int64_t kEpochDiff = 11644473600LL;  // seconds from 1601 to 1970
+
+FILETIME ToFileTime(const struct timespec& ts) {
+    uint64_t v = static_cast<uint64_t>(ts.tv_sec + kEpochDiff) * 10000000ULL + ts.tv_nsec / 100;
+    return {static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
+}
+
+struct timespec FromFileTime(const FILETIME& ft) {
+    uint64_t v = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    struct timespec ts;
+    ts.tv_sec = static_cast<time_t>(v / 10000000ULL) - kEpochDiff;
+    ts.tv_nsec = static_cast<long>(v % 10000000ULL) * 100;
+    return ts;
+}
+
+bool DosStamp(time_t secs, int32_t& stamp) {
+    struct tm t;
+    if (!gmtime_r(&secs, &t) || t.tm_year < 80 || t.tm_year > 207) return false;
+    uint32_t date = ((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday;
+    uint32_t time = (t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2);
+    stamp = static_cast<int32_t>((date << 16) | time);
+    return true;
+}
+
+bool FromDosStamp(WORD date, WORD time, time_t& secs) {
+    struct tm t {};
+    t.tm_year = (date >> 9) + 80;
+    t.tm_mon = ((date >> 5) & 15) - 1;
+    t.tm_mday = date & 31;
+    t.tm_hour = time >> 11;
+    t.tm_min = (time >> 5) & 63;
+    t.tm_sec = (time & 31) * 2;
+    if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59)
+        return false;
+    int mday = t.tm_mday, mon = t.tm_mon;
+    secs = timegm(&t);
+    return t.tm_mday == mday && t.tm_mon == mon;  // 31 February does not exist
+}
+
+DWORD NotFound(const TResolvedPath& r) { return r.ParentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
+
+// The name the caller wrote for the last part of Path (ResolvePath gives the one on disk).
+std::string WrittenName(const std::string& path) {
+    TWinPath w;
+    ParseWinPath(path, w, false);
+    return w.Parts.empty() ? "" : w.Parts.back();
+}
+
+std::string ParentHost(const std::string& host) {
+    size_t slash = host.rfind('/');
+    return slash == 0 ? "/" : host.substr(0, slash);
+}
+
+std::string ParentKey(const TResolvedPath& r) {
+    TWinPath p = r.Win;
+    p.Parts.pop_back();
+    return AnsiUpperCase(p.Full());
+}
+
+std::string ChildKey(const std::string& parentKey, const std::string& name) {
+    return parentKey + (parentKey.back() == '\\' ? "" : "\\") + AnsiUpperCase(name);
+}
+
+}  // namespace
+
+HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*security*/, DWORD disposition,
+                   DWORD flagsAndAttributes, HANDLE /*templateFile*/) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName ? fileName : "", r);
+    if (e) return Fail(e, INVALID_HANDLE_VALUE);
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (r.IsDir || r.Win.IsRoot()) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    if (!r.ParentExists) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    bool exists = r.Exists;
+    if (exists && disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+    if (!exists && (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING))
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    bool truncate = exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING);
+    DWORD rights = Rights(access);
+    if (exists && (rights & kWrite || truncate) && HostReadOnly(r.Host))
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+
+    auto f = std::make_unique<TFileObject>();
+    f->Access = rights;
+    f->Key = r.Key();
+    f->Host = r.Host;
+    f->MachineRoot = Machine().Root();
+    if (r.Drive) f->Drive = *r.Drive;
+    int mode = (rights & kWrite || truncate) ? ((rights & kRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (exists) {
+        e = CheckShare(f->Key, rights, share, true, &f->Row);
+        if (e) return Fail(e, INVALID_HANDLE_VALUE);
+        f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    } else {
+        f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
+        if (f->Fd >= 0) {
+            CheckShare(f->Key, rights, share, true, &f->Row);
+            // A name used before may have left attributes behind.
+            MoveAttrs(f->Key, "");
+        }
+    }
+    if (f->Fd < 0) {
+        e = ErrnoToWin(errno);
+        ReleaseShare(f->Row, f->MachineRoot);
+        return Fail(e, INVALID_HANDLE_VALUE);
+    }
+    if (!exists || truncate) {
+        DWORD attrs = flagsAndAttributes & kStoredAttrs;
+        StoreAttrs(f->Key, false, (attrs & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+        if (attrs & FILE_ATTRIBUTE_READONLY) ::fchmod(f->Fd, 0444);
+    }
+    SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                        : ERROR_SUCCESS);
+    return AddHandle(std::move(f));
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* read, void* /*overlapped*/) {
+    if (read) *read = 0;
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    if (!(f->Access & kRead)) return Fail(ERROR_ACCESS_DENIED, false);
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t n = ::read(f->Fd, static_cast<char*>(buffer) + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Fail(ErrnoToWin(errno), false);
+        if (n == 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    if (read) *read = done;
+    return true;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, void* /*overlapped*/) {
+    if (written) *written = 0;
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    if (!(f->Access & kWrite)) return Fail(ERROR_ACCESS_DENIED, false);
+    auto fits = static_cast<DWORD>(Room(*f, count));
+    DWORD done = 0;
+    while (done < fits) {
+        ssize_t n = ::write(f->Fd, static_cast<const char*>(buffer) + done, fits - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<DWORD>(n);
+    }
+    if (written) *written = done;
+    if (done < count) return Fail(ERROR_DISK_FULL, false);
+    return true;
+}
+
+int64_t FileSeek64(HANDLE file, int64_t offset, DWORD method) {
+    TFileObject* f = FileOf(file);
+    if (!f) return -1;
+    if (method > FILE_END) return Fail(ERROR_INVALID_PARAMETER, int64_t(-1));
+    int64_t base = 0;
+    if (method == FILE_CURRENT) base = ::lseek(f->Fd, 0, SEEK_CUR);
+    if (method == FILE_END) {
+        struct stat st;
+        base = ::fstat(f->Fd, &st) == 0 ? st.st_size : 0;
+    }
+    if (base + offset < 0) return Fail(ERROR_NEGATIVE_SEEK, int64_t(-1));
+    return ::lseek(f->Fd, base + offset, SEEK_SET);
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    int64_t offset = distanceHigh ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*distanceHigh))
+                                                          << 32) |
+                                                         static_cast<uint32_t>(distance))
+                                  : distance;
+    int64_t pos = FileSeek64(file, offset, method);
+    if (pos < 0) return INVALID_SET_FILE_POINTER;
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(pos >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(pos);
+}
+
+BOOL SetEndOfFile(HANDLE file) {
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    if (!(f->Access & kWrite)) return Fail(ERROR_ACCESS_DENIED, false);
+    int64_t pos = ::lseek(f->Fd, 0, SEEK_CUR);
+    struct stat st;
+    if (::fstat(f->Fd, &st) != 0) return Fail(ERROR_ACCESS_DENIED, false);
+    if (pos > st.st_size && f->Drive.Capacity) {
+        ::lseek(f->Fd, st.st_size, SEEK_SET);
+        bool fits = Room(*f, pos - st.st_size) == pos - st.st_size;
+        ::lseek(f->Fd, pos, SEEK_SET);
+        if (!fits) return Fail(ERROR_DISK_FULL, false);
+    }
+    if (::ftruncate(f->Fd, pos) != 0) return Fail(ErrnoToWin(errno), false);
+    return true;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh) {
+    TFileObject* f = FileOf(file);
+    if (!f) return INVALID_FILE_SIZE;
+    struct stat st;
+    if (::fstat(f->Fd, &st) != 0) return Fail(ERROR_ACCESS_DENIED, INVALID_FILE_SIZE);
+    if (sizeHigh) *sizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(st.st_size);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    ::fdatasync(f->Fd);
+    return true;
+}
+
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite) {
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    struct stat st;
+    if (::fstat(f->Fd, &st) != 0) return Fail(ERROR_ACCESS_DENIED, false);
+    if (creation) *creation = ToFileTime(st.st_mtim);
+    if (lastAccess) *lastAccess = ToFileTime(st.st_atim);
+    if (lastWrite) *lastWrite = ToFileTime(st.st_mtim);
+    return true;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* lastAccess, const FILETIME* lastWrite) {
+    TFileObject* f = FileOf(file);
+    if (!f) return false;
+    if (!(f->Access & kWrite)) return Fail(ERROR_ACCESS_DENIED, false);
+    struct timespec ts[2];
+    ts[0].tv_nsec = ts[1].tv_nsec = UTIME_OMIT;
+    if (lastAccess) ts[0] = FromFileTime(*lastAccess);
+    if (lastWrite) ts[1] = FromFileTime(*lastWrite);
+    if (::futimens(f->Fd, ts) != 0) return Fail(ErrnoToWin(errno), false);
+    return true;
+}
+
+BOOL CloseHandle(HANDLE object) {
+    auto obj = TakeHandle(object);
+    if (!obj) return Fail(ERROR_INVALID_HANDLE, false);
+    obj->Close();
+    return true;
+}
+
+void ForgetInheritedHandles() {
+    std::lock_guard<std::mutex> lock(gHandleLock);
+    gHandles.clear();  // closes the descriptors; the parent's records stay
+}
+
+// ---- files and folders -----------------------------------------------------------------
+
+BOOL DeleteFileA(const char* fileName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName ? fileName : "", r);
+    if (e) return Fail(e, false);
+    if (!r.Exists) return Fail(NotFound(r), false);
+    if (r.IsDir || HostReadOnly(r.Host)) return Fail(ERROR_ACCESS_DENIED, false);
+    e = CheckShare(r.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr);
+    if (e) return Fail(e, false);
+    if (::unlink(r.Host.c_str()) != 0) return Fail(ErrnoToWin(errno), false);
+    MoveAttrs(r.Key(), "");
+    return true;
+}
+
+BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists) {
+    HANDLE src = CreateFileA(existingFileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (src == INVALID_HANDLE_VALUE) return false;
+    TResolvedPath s;
+    ResolvePath(existingFileName, s);
+    DWORD attrs = AttributesOf(s);
+    HANDLE dst = CreateFileA(newFileName, GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (dst == INVALID_HANDLE_VALUE) {
+        DWORD e = GetLastError();
+        CloseHandle(src);
+        return Fail(e, false);
+    }
+    std::vector<char> buf(65536);
+    DWORD e = ERROR_SUCCESS;
+    for (;;) {
+        DWORD n = 0, w = 0;
+        if (!ReadFile(src, buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr)) {
+            e = GetLastError();
+            break;
+        }
+        if (n == 0) break;
+        if (!WriteFile(dst, buf.data(), n, &w, nullptr)) {
+            e = GetLastError();
+            break;
+        }
+    }
+    FILETIME ft;
+    if (!e && GetFileTime(src, nullptr, nullptr, &ft)) SetFileTime(dst, nullptr, nullptr, &ft);
+    CloseHandle(src);
+    CloseHandle(dst);
+    if (e) {
+        DeleteFileA(newFileName);  // a partial copy is no copy
+        return Fail(e, false);
+    }
+    SetFileAttributesA(newFileName, attrs);
+    return true;
+}
+
+BOOL MoveFileA(const char* existingFileName, const char* newFileName) {
+    return MoveFileExA(existingFileName, newFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags) {
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) return DelayMoveUntilReboot(existingFileName, newFileName, flags);
+    if (!newFileName) return Fail(ERROR_INVALID_PARAMETER, false);
+    TResolvedPath s, d;
+    DWORD e = ResolvePath(existingFileName ? existingFileName : "", s);
+    if (!e) e = ResolvePath(newFileName, d);
+    if (e) return Fail(e, false);
+    if (!s.Exists) return Fail(NotFound(s), false);
+    if (s.Win.IsRoot() || d.Win.IsRoot()) return Fail(ERROR_ACCESS_DENIED, false);
+    if (!d.ParentExists) return Fail(ERROR_PATH_NOT_FOUND, false);
+    bool sameFile = d.Exists && d.Host == s.Host;  // a change of case only
+    if (d.Exists && !sameFile) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, false);
+        if (d.IsDir || s.IsDir || HostReadOnly(d.Host)) return Fail(ERROR_ACCESS_DENIED, false);
+        e = CheckShare(d.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr);
+        if (e) return Fail(e, false);
+    }
+    e = CheckShare(s.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr,
+                   s.IsDir);
+    if (e) return Fail(e, false);
+    std::string name = WrittenName(newFileName);
+    std::string parent = ParentHost(d.Host);
+    std::string target = parent + (parent == "/" ? "" : "/") + AnsiToUtf8(name);
+    std::string newKey = ChildKey(ParentKey(d), name);
+    bool sameDrive = s.Drive == d.Drive && (s.Drive || SameText(s.Win.Root(), d.Win.Root()));
+    if (sameDrive) {
+        if (d.Exists && !sameFile && ::unlink(d.Host.c_str()) != 0) return Fail(ErrnoToWin(errno), false);
+        if (::rename(s.Host.c_str(), target.c_str()) == 0) {
+            MoveAttrs(s.Key(), newKey);
+            return true;
+        }
+        if (errno != EXDEV) return Fail(ErrnoToWin(errno), false);
+    }
+    if (s.IsDir || !(flags & MOVEFILE_COPY_ALLOWED)) return Fail(ERROR_NOT_SAME_DEVICE, false);
+    if (!CopyFileA(existingFileName, newFileName, false)) return false;
+    return DeleteFileA(existingFileName);
+}
+
+DWORD GetFileAttributesA(const char* fileName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName ? fileName : "", r);
+    if (e) return Fail(e, INVALID_FILE_ATTRIBUTES);
+    if (!r.Exists) return Fail(NotFound(r), INVALID_FILE_ATTRIBUTES);
+    return AttributesOf(r);
+}
+
+BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName ? fileName : "", r);
+    if (e) return Fail(e, false);
+    if (!r.Exists) return Fail(NotFound(r), false);
+    if (r.Win.IsRoot()) return true;
+    DWORD stored = attributes & kStoredAttrs;
+    if (r.IsDir) {
+        StoreAttrs(r.Key(), true, stored);
+        return true;
+    }
+    struct stat st;
+    if (::stat(r.Host.c_str(), &st) != 0) return Fail(ErrnoToWin(errno), false);
+    mode_t mode = (stored & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
+                                                     : (st.st_mode | S_IWUSR);
+    if (mode != st.st_mode && ::chmod(r.Host.c_str(), mode & 07777) != 0) return Fail(ErrnoToWin(errno), false);
+    StoreAttrs(r.Key(), false, stored & ~FILE_ATTRIBUTE_READONLY);
+    return true;
+}
+
+BOOL CreateDirectoryA(const char* pathName, void* /*security*/) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(pathName ? pathName : "", r);
+    if (e) return Fail(e, false);
+    if (r.Exists) return Fail(ERROR_ALREADY_EXISTS, false);
+    if (!r.ParentExists) return Fail(ERROR_PATH_NOT_FOUND, false);
+    if (r.Drive && r.Drive->Capacity && FreeBytes(*r.Drive) < kCluster) return Fail(ERROR_DISK_FULL, false);
+    if (::mkdir(r.Host.c_str(), 0777) != 0) return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrnoToWin(errno), false);
+    MoveAttrs(r.Key(), "");
+    return true;
+}
+
+BOOL RemoveDirectoryA(const char* pathName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(pathName ? pathName : "", r);
+    if (e) return Fail(e, false);
+    if (!r.Exists) return Fail(NotFound(r), false);
+    if (!r.IsDir) return Fail(ERROR_DIRECTORY, false);
+    if (r.Win.IsRoot()) return Fail(ERROR_ACCESS_DENIED, false);
+    if (::rmdir(r.Host.c_str()) != 0) return Fail(ErrnoToWin(errno), false);
+    MoveAttrs(r.Key(), "");
+    return true;
+}
+
+// ---- searching -------------------------------------------------------------------------------
+
+namespace {
+
+// Windows wildcards without regard to case: "*" any run, "?" one character (or none at
+// the end of a name or before its dot), "." also matches the end of a name ("a.*" finds
+// "a"), and a pattern ending in "." finds only names without an extension.
+bool WildMatch(const std::string& pattern, const std::string& name) {
+    std::string p = AnsiUpperCase(pattern), n = AnsiUpperCase(name);
+    if (p.size() > 1 && p.back() == '.' && p.find_first_not_of('.') != std::string::npos) {
+        if (n.find('.') != std::string::npos) return false;
+        p.pop_back();
+    }
+    size_t m = p.size(), k = n.size();
+    std::vector<char> next(k + 1, 0), cur(k + 1, 0);
+    next[k] = 1;  // an empty pattern matches only the end of the name
+    for (size_t i = m; i-- > 0;) {
+        for (size_t j = k + 1; j-- > 0;) {
+            bool end = j == k;
+            bool r;
+            switch (p[i]) {
+                case '*': r = next[j] || (!end && cur[j + 1]); break;
+                case '?': r = (!end && next[j + 1]) || ((end || n[j] == '.') && next[j]); break;
+                case '.': r = (!end && n[j] == '.' && next[j + 1]) || (end && next[j]); break;
+                default: r = !end && p[i] == n[j] && next[j + 1]; break;
+            }
+            cur[j] = r;
+        }
+        std::swap(next, cur);
+    }
+    return next[0];
+}
+
+bool FillFindData(const std::string& host, const std::string& name, const std::string& alias, DWORD attrs,
+                  WIN32_FIND_DATAA& fd) {
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0 || name.size() >= MAX_PATH) return false;
+    memset(&fd, 0, sizeof fd);
+    fd.dwFileAttributes = attrs;
+    fd.ftCreationTime = fd.ftLastWriteTime = ToFileTime(st.st_mtim);
+    fd.ftLastAccessTime = ToFileTime(st.st_atim);
+    if (!S_ISDIR(st.st_mode)) {
+        fd.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_size) >> 32);
+        fd.nFileSizeLow = static_cast<DWORD>(st.st_size);
+    }
+    memcpy(fd.cFileName, name.c_str(), name.size() + 1);
+    memcpy(fd.cAlternateFileName, alias.c_str(), std::min<size_t>(alias.size(), 13));
+    return true;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* data) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName ? fileName : "", r, true);
+    if (e) return Fail(e, INVALID_HANDLE_VALUE);
+    if (r.Win.IsRoot()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    if (!r.ParentExists) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    const std::string pattern = r.Win.Parts.back();
+    std::string dirHost = ParentHost(r.Host);
+    auto find = std::make_unique<TFindObject>();
+    std::map<std::string, std::string> aliases;
+    for (auto& [longName, alias] : ShortAliases(dirHost)) aliases[longName] = alias;
+    std::vector<std::string> names;
+    if (r.Win.Parts.size() > 1) names = {".", ".."};
+    std::vector<std::string> entries;
+    if (DIR* d = ::opendir(dirHost.c_str())) {
+        while (dirent* de = ::readdir(d))
+            if (strcmp(de->d_name, ".") && strcmp(de->d_name, "..")) entries.push_back(Utf8ToAnsi(de->d_name));
+        ::closedir(d);
+    }
+    std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+        int c = AnsiCompareText(a, b);
+        return c ? c < 0 : a < b;
+    });
+    names.insert(names.end(), entries.begin(), entries.end());
+    for (const std::string& name : names) {
+        bool dots = name == "." || name == "..";
+        if (!dots && name.find_first_of("<>:\"|?*\\") != std::string::npos) continue;  // no Windows name
+        auto a = aliases.find(name);
+        std::string alias = a == aliases.end() ? "" : a->second;
+        bool match = dots ? pattern.find('*') != std::string::npos && pattern.find_first_not_of("*.") == std::string::npos
+                          : WildMatch(pattern, name) || (!alias.empty() && WildMatch(pattern, alias));
+        if (!match) continue;
+        std::string host = dots ? (name == "." ? dirHost : ParentHost(dirHost))
+                                : dirHost + (dirHost == "/" ? "" : "/") + AnsiToUtf8(name);
+        TResolvedPath entry;
+        entry.Win = r.Win;
+        entry.Win.Parts.back() = name;
+        entry.Host = host;
+        entry.Exists = true;
+        struct stat st;
+        entry.IsDir = ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        DWORD attrs = dots ? FILE_ATTRIBUTE_DIRECTORY : AttributesOf(entry);
+        WIN32_FIND_DATAA fd;
+        if (FillFindData(host, name, alias, attrs, fd)) find->Items.push_back(fd);
+    }
+    if (find->Items.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    *data = find->Items[0];
+    find->Next = 1;
+    return AddHandle(std::move(find));
+}
+
+BOOL FindNextFileA(HANDLE find, WIN32_FIND_DATAA* data) {
+    auto* f = HandleAs<TFindObject>(find);
+    if (!f) return Fail(ERROR_INVALID_HANDLE, false);
+    if (f->Next >= f->Items.size()) return Fail(ERROR_NO_MORE_FILES, false);
+    *data = f->Items[f->Next++];
+    return true;
+}
+
+BOOL FindClose(HANDLE find) {
+    if (!HandleAs<TFindObject>(find)) return Fail(ERROR_INVALID_HANDLE, false);
+    return CloseHandle(find);
+}
+
+// ---- drives ----------------------------------------------------------------------------------
+
+namespace {
+
+// The drive (or share) of a root path: nullptr root means the current folder's.
+bool DriveSpace(const char* path, uint64_t& free, uint64_t& total, int64_t* capacity) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(path ? path : GetCurrentDir(), r);
+    if (e) return Fail(e, false);
+    if (capacity) *capacity = r.Drive ? r.Drive->Capacity : 0;
+    if (r.Drive && r.Drive->Capacity) {
+        total = static_cast<uint64_t>(r.Drive->Capacity);
+        free = static_cast<uint64_t>(FreeBytes(*r.Drive));
+        return true;
+    }
+    std::string host = r.Drive ? r.Drive->HostDir : Machine().FindShare(r.Win.Server, r.Win.Share)->HostDir;
+    struct statvfs vfs;
+    if (::statvfs(host.c_str(), &vfs) != 0) return Fail(ERROR_NOT_READY, false);
+    free = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    total = static_cast<uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+    return true;
+}
+
+}  // namespace
+
+BOOL GetDiskFreeSpaceA(const char* rootPath, DWORD* sectorsPerCluster, DWORD* bytesPerSector, DWORD* freeClusters,
+                       DWORD* totalClusters) {
+    uint64_t free = 0, total = 0;
+    int64_t capacity = 0;
+    if (!DriveSpace(rootPath, free, total, &capacity)) return false;
+    // FAT floppies have 512-byte clusters; elsewhere report 4 KiB clusters.
+    DWORD spc = capacity ? 1 : 8;
+    uint64_t cluster = 512ULL * spc;
+    if (sectorsPerCluster) *sectorsPerCluster = spc;
+    if (bytesPerSector) *bytesPerSector = 512;
+    if (freeClusters) *freeClusters = static_cast<DWORD>(std::min<uint64_t>(free / cluster, 0xFFFFFFFFu));
+    if (totalClusters) *totalClusters = static_cast<DWORD>(std::min<uint64_t>(total / cluster, 0xFFFFFFFFu));
+    return true;
+}
+
+BOOL GetDiskFreeSpaceExA(const char* directory, uint64_t* freeToCaller, uint64_t* total, uint64_t* totalFree) {
+    uint64_t free = 0, size = 0;
+    if (!DriveSpace(directory, free, size, nullptr)) return false;
+    if (freeToCaller) *freeToCaller = free;
+    if (total) *total = size;
+    if (totalFree) *totalFree = free;
+    return true;
+}
+
+UINT GetDriveTypeA(const char* rootPath) {
+    TWinPath w;
+    if (ParseWinPath(rootPath ? rootPath : GetCurrentDir(), w, false) != ERROR_SUCCESS) return DRIVE_NO_ROOT_DIR;
+    if (!w.Drive) return Machine().FindShare(w.Server, w.Share) ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
+    const TDrive* d = Machine().FindDrive(w.Drive);
+    return d ? d->Type : DRIVE_NO_ROOT_DIR;
+}
+
+DWORD GetLogicalDrives() {
+    DWORD mask = 0;
+    for (const auto& d : Machine().Drives()) mask |= 1u << (d.Letter - 'A');
+    return mask;
+}
+
+// ---- temporary files -----------------------------------------------------------------------
+
+DWORD GetTempPathA(DWORD size, char* buffer) {
+    std::string t = Machine().TempDir();
+    if (t.empty() || t.back() != '\\') t += '\\';
+    return CopyToBuffer(t, buffer, size);
+}
+
+UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, char* tempFileName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(pathName ? pathName : "", r);
+    if (e) return Fail(e, 0u);
+    if (!r.IsDir) return Fail(ERROR_DIRECTORY, 0u);
+    std::string dir = r.Win.Full();
+    if (dir.back() != '\\') dir += '\\';
+    std::string pre = std::string(prefix ? prefix : "").substr(0, 3);
+    auto nameOf = [&](UINT u) { return dir + pre + Format("%X", {u}) + ".TMP"; };
+    auto put = [&](const std::string& name) {
+        if (name.size() >= MAX_PATH) return false;
+        if (tempFileName) memcpy(tempFileName, name.c_str(), name.size() + 1);
+        return true;
+    };
+    if (unique) {
+        unique &= 0xFFFF;
+        return put(nameOf(unique)) ? unique : Fail(ERROR_FILENAME_EXCED_RANGE, 0u);
+    }
+    static UINT counter = static_cast<UINT>(getpid() * 2654435761u ^ static_cast<UINT>(time(nullptr)));
+    for (int tries = 0; tries < 0xFFFF; ++tries) {
+        UINT u = ++counter & 0xFFFF;
+        if (!u) continue;
+        std::string name = nameOf(u);
+        if (name.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE, 0u);
+        HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return 0;
+        }
+        CloseHandle(h);
+        put(name);
+        return u;
+    }
+    return Fail(ERROR_FILE_EXISTS, 0u);
+}
+
+// ---- times -------------------------------------------------------------------------------------
+
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime) {
+    *localFileTime = *fileTime;
+    return true;
+}
+
+BOOL LocalFileTimeToFileTime(const FILETIME* localFileTime, FILETIME* fileTime) {
+    *fileTime = *localFileTime;
+    return true;
+}
+
+BOOL FileTimeToDosDateTime(const FILETIME* fileTime, WORD* fatDate, WORD* fatTime) {
+    int32_t stamp;
+    if (!DosStamp(FromFileTime(*fileTime).tv_sec, stamp)) return Fail(ERROR_INVALID_PARAMETER, false);
+    *fatDate = static_cast<WORD>(static_cast<uint32_t>(stamp) >> 16);
+    *fatTime = static_cast<WORD>(stamp);
+    return true;
+}
+
+BOOL DosDateTimeToFileTime(WORD fatDate, WORD fatTime, FILETIME* fileTime) {
+    time_t secs;
+    if (!FromDosStamp(fatDate, fatTime, secs)) return Fail(ERROR_INVALID_PARAMETER, false);
+    *fileTime = ToFileTime({secs, 0});
+    return true;
+}
+
+FILETIME DateTimeToFileTime(TDateTime d) {
+    auto v = static_cast<uint64_t>(Round((d + 109205.0) * 864000000000.0));
+    return {static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)};
+}
+
+TDateTime FileTimeToDateTime(const FILETIME& ft) {
+    uint64_t v = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<double>(v) / 864000000000.0 - 109205.0;
+}
+
+// ---- the class library's file routines -------------------------------------------------------
+
+bool FileExists(const std::string& fileName) {
+    TResolvedPath r;
+    return ResolvePath(fileName, r) == ERROR_SUCCESS && r.Exists && !r.IsDir;
+}
+
+bool DirectoryExists(const std::string& name) {
+    TResolvedPath r;
+    return ResolvePath(name, r) == ERROR_SUCCESS && r.IsDir;
+}
+
+bool ForceDirectories(const std::string& dir) {
+    if (dir.empty()) throw EInOutError("Unable to create directory");
+    TWinPath w;
+    DWORD e = ParseWinPath(dir, w);
+    if (e) return Fail(e, false);
+    TWinPath step = w;
+    step.Parts.clear();
+    for (const auto& part : w.Parts) {
+        step.Parts.push_back(part);
+        std::string p = step.Full();
+        if (!DirectoryExists(p) && !CreateDirectoryA(p.c_str(), nullptr)) return false;
+    }
+    return true;
+}
+
+int32_t FileAge(const std::string& fileName) {
+    TResolvedPath r;
+    struct stat st;
+    int32_t stamp;
+    if (ResolvePath(fileName, r) || !r.Exists || r.IsDir || ::stat(r.Host.c_str(), &st) != 0 ||
+        !DosStamp(st.st_mtim.tv_sec, stamp))
+        return -1;
+    return stamp;
+}
+
+int32_t FileGetDate(HANDLE file) {
+    FILETIME ft;
+    WORD date, time;
+    if (!GetFileTime(file, nullptr, nullptr, &ft) || !FileTimeToDosDateTime(&ft, &date, &time)) return -1;
+    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+}
+
+int FileSetDate(HANDLE file, int32_t age) {
+    FILETIME ft;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(static_cast<uint32_t>(age) >> 16), static_cast<WORD>(age), &ft) ||
+        !SetFileTime(file, nullptr, nullptr, &ft))
+        return static_cast<int>(GetLastError());
+    return 0;
+}
+
+int FileSetDate(const std::string& fileName, int32_t age) {
+    HANDLE h = CreateFileA(fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    int r = FileSetDate(h, age);
+    CloseHandle(h);
+    return r;
+}
+
+namespace {
+bool DriveRoot(BYTE drive, std::string& root) {
+    if (drive == 0) {
+        TWinPath w;
+        if (ParseWinPath(GetCurrentDir(), w, false)) return false;
+        root = w.Root();
+        return true;
+    }
+    if (drive > 26) return false;
+    root = std::string(1, static_cast<char>('A' + drive - 1)) + ":\\";
+    return true;
+}
+}  // namespace
+
+int64_t DiskFree(BYTE drive) {
+    std::string root;
+    uint64_t free;
+    if (!DriveRoot(drive, root) || !GetDiskFreeSpaceExA(root.c_str(), &free, nullptr, nullptr)) return -1;
+    return static_cast<int64_t>(free);
+}
+
+int64_t DiskSize(BYTE drive) {
+    std::string root;
+    uint64_t total;
+    if (!DriveRoot(drive, root) || !GetDiskFreeSpaceExA(root.c_str(), nullptr, &total, nullptr)) return -1;
+    return static_cast<int64_t>(total);
+}
+
+namespace {
+int FindMatching(TSearchRec& f) {
+    while (f.FindData.dwFileAttributes & static_cast<DWORD>(f.ExcludeAttr))
+        if (!FindNextFileA(f.FindHandle, &f.FindData)) return static_cast<int>(GetLastError());
+    WORD date, time;
+    FileTimeToDosDateTime(&f.FindData.ftLastWriteTime, &date, &time);
+    f.Time = static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+    f.Size = static_cast<int64_t>((static_cast<uint64_t>(f.FindData.nFileSizeHigh) << 32) | f.FindData.nFileSizeLow);
+    f.Attr = static_cast<int32_t>(f.FindData.dwFileAttributes);
+    f.Name = f.FindData.cFileName;
+    return 0;
+}
+}  // namespace
+
+int FindFirst(const std::string& path, int32_t attr, TSearchRec& f) {
+    f.ExcludeAttr = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
+    f.FindHandle = FindFirstFileA(path.c_str(), &f.FindData);
+    if (f.FindHandle == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    int r = FindMatching(f);
+    if (r) FindClose(f);
+    return r;
+}
+
+int FindNext(TSearchRec& f) {
+    if (!FindNextFileA(f.FindHandle, &f.FindData)) return static_cast<int>(GetLastError());
+    return FindMatching(f);
+}
+
+void FindClose(TSearchRec& f) {
+    if (f.FindHandle != INVALID_HANDLE_VALUE) FindClose(f.FindHandle);
+    f.FindHandle = INVALID_HANDLE_VALUE;
+}
+
+// ---- the in-use list ---------------------------------------------------------------------------
+
+void AddInUse(const std::string& fileName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName, r);
+    if (e) throw EOSError(e);
+    TSqlite::Query(Machine().State(), "INSERT OR REPLACE INTO inuse(fold,path) VALUES(?,?)")
+        .Bind(1, r.Key())
+        .Bind(2, r.Win.Full())
+        .Run();
+}
+
+bool RemoveInUse(const std::string& fileName) {
+    TResolvedPath r;
+    DWORD e = ResolvePath(fileName, r);
+    if (e) throw EOSError(e);
+    TSqlite& db = Machine().State();
+    TSqlite::Query(db, "DELETE FROM inuse WHERE fold=?").Bind(1, r.Key()).Run();
+    return db.Changes() > 0;
+}
+
+std::vector<std::string> InUseList() {
+    std::vector<std::string> list;
+    TSqlite::Query q(Machine().State(), "SELECT path FROM inuse ORDER BY fold");
+    while (q.Step()) list.push_back(q.Blob(0));
+    return list;
+}
+
+void ClearInUse() { Machine().State().Exec("DELETE FROM inuse"); }
+
+}  // namespace kv
