@@ -105,8 +105,12 @@ void TFileHeader::FillFromFile(const std::string& entry) {
     int64_t size = file->Size();
     if (size < 0 || size > INT32_MAX) throw EKvlnCompress("The file %s is too large for an archive", {name});
     HeaderRecord.FileSize = static_cast<int32_t>(size);
+    // Only a program image ("MZ") can carry a version resource; asking the
+    // version reader about any other file would only open it once more.
+    char magic[2] = {};
+    bool image = file->Read(magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
     file.reset();
-    HeaderRecord.FileVersion = FileVersionOf(name).substr(0, THeaderRecord::MaxFileVersion);
+    HeaderRecord.FileVersion = image ? FileVersionOf(name).substr(0, THeaderRecord::MaxFileVersion) : "";
 }
 
 void TFileHeader::LoadFromStream(TStream& stream) {

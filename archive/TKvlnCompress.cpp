@@ -43,6 +43,18 @@ void MakeFolderOf(const std::string& path) {
     if (!folder.empty()) ForceDirectories(folder);
 }
 
+// Gives an open file its last-write time through its handle (a stream without one
+// by name, once closed), and closes it; 0 or the Windows error.
+int SetDateAndClose(std::unique_ptr<TStream>& stream, const std::string& name, int32_t stamp) {
+    if (auto* h = dynamic_cast<THandleStream*>(stream.get())) {
+        int r = FileSetDate(h->Handle(), stamp);
+        stream.reset();
+        return r;
+    }
+    stream.reset();
+    return FileSetDate(name, stamp);
+}
+
 // A new empty file "bat....TMP" in the system's temporary folder; "" on failure.
 std::string GetTempFile(const char* prefix) {
     char dir[MAX_PATH + 1], name[MAX_PATH + 1];
@@ -508,13 +520,12 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         FStats.FileDone = true;
         OnStatus(this, FStats);
         int64_t size = out->Size();
-        out.reset();
+        int dated = SetDateAndClose(out, dest, FileDateOf(h.FileDate));
         const char* mismatch =
             "The decompressed file's size does not match with the actual size of the file.  The file is %s";
         if (size != h.FileSize) throw EKvlnCompress(mismatch, {h.FileName});
         if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
-        if (FileSetDate(dest, FileDateOf(h.FileDate)) != 0)
-            throw EKvlnCompress("Cannot set the date of the file just extracted.");
+        if (dated != 0) throw EKvlnCompress("Cannot set the date of the file just extracted.");
         OnAfterExtracting(this, FStats);
     }
     DestFileName.clear();
@@ -755,9 +766,9 @@ void TKvlnCompress::CopyFile(const std::string& Source, std::string Dest) {
         ProcessMessages();
         if (r < kCopyBuffer) break;
     }
-    out.reset();
     in.reset();
-    if (stamp != -1) FileSetDate(Dest, stamp);
+    if (stamp != -1) SetDateAndClose(out, Dest, stamp);
+    out.reset();
     stats.FileDone = true;
     OnStatus(this, stats);
 }

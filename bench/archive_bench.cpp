@@ -272,6 +272,8 @@ int main(int argc, char** argv) {
     std::string kelvane = fs::absolute(argv[1]).string();
     std::string tmpl = (argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path()).string() + "/kvbench-XXXXXX";
     fs::path work = mkdtemp(tmpl.data());
+    // kelvane works on a machine of its own; the payloads are host paths (drive Z:).
+    setenv("KELVANE_MACHINE", (work / "machine").c_str(), 1);
     const int runs = 3;
     std::printf("kelvane archive benchmark (best of %d interleaved runs each)\n", runs);
     std::fflush(stdout);
