@@ -1,8 +1,8 @@
 #include "forms/Forms.h"
 
-#include <unistd.h>
-
 #include "forms/script/ScriptBackend.h"
+#include "platform/Processes.h"
+#include "platform/System.h"
 
 namespace kv {
 
@@ -122,25 +122,9 @@ KV_REGISTER_CLASS(TDataModule, TComponent) {}
 
 KV_REGISTER_CLASS(TScreen, TComponent) {}
 
-namespace {
-// The machine's screen in pixels.
-void MachineScreenSize(int32_t& width, int32_t& height) {
-    width = 1024;
-    height = 768;
-}
-}  // namespace
+int32_t TScreen::Width() const { return GetSystemMetrics(SM_CXSCREEN); }
 
-int32_t TScreen::Width() const {
-    int32_t w, h;
-    MachineScreenSize(w, h);
-    return w;
-}
-
-int32_t TScreen::Height() const {
-    int32_t w, h;
-    MachineScreenSize(w, h);
-    return h;
-}
+int32_t TScreen::Height() const { return GetSystemMetrics(SM_CYSCREEN); }
 
 // ---- TApplication ----------------------------------------------------------------------------------
 
@@ -174,7 +158,8 @@ void TApplication::Notification(TComponent* component, TOperation operation) {
     if (operation == opRemove && component == FMainForm) FMainForm = nullptr;
 }
 
-std::string TApplication::ExeName() const { return ParamStr(0); }
+std::string TApplication::ExeName() const { return FExeName.empty() ? ParamStr(0) : FExeName; }
+
 
 void TApplication::Run() {
     if (FMainForm && ShowMainForm) FMainForm->Show();

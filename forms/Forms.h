@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/Processes.h"  // ParamStr, SetCommandLine
 #include "runtime/Classes.h"
 
 namespace kv {
@@ -137,6 +136,8 @@ public:
     virtual void RunModal(TApplication& app, TCustomForm& form) = 0;
     virtual int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) = 0;
     virtual void FormChanged(TCustomForm&, TFormChange) {}
+    // The program ends with ExitCode.
+    virtual void ProgramEnded(int) {}
 };
 
 // ---- the screen and the application ----------------------------------------------------
@@ -173,8 +174,10 @@ public:
     // stream its definition in); the first form created becomes the main form. A
     // failure frees the form.
     TCustomForm* CreateForm(const TClass* cls, const std::function<void(TCustomForm*)>& init = {});
-    // The running program's file as a Windows path.
+    // The running program's file as a Windows path; a host (or a test) may name
+    // another with SetExeName.
     std::string ExeName() const;
+    void SetExeName(const std::string& winPath) { FExeName = winPath; }
 
     // Shows the main form and runs the message loop until Terminate.
     void Run();
@@ -203,6 +206,7 @@ private:
     bool FTerminated = false;
     std::deque<std::function<void()>> FMessages;
     std::unique_ptr<TFormsBackend> FBackend;
+    std::string FExeName;
 };
 
 // The process's application object and screen.
@@ -210,6 +214,5 @@ extern TApplication* Application;
 extern TScreen* Screen;
 // Frees both (with every form the application owns) and makes fresh ones.
 void RecreateApplication();
-
 
 }  // namespace kv

@@ -1,10 +1,14 @@
 #include "install/TInstall.h"
 
-#include "platform/Processes.h"
-
 #include <cstring>
 
 #include "paths/TPathSpecifier.h"
+#include "platform/Boot.h"
+#include "platform/FileStream.h"
+#include "platform/Processes.h"
+#include "platform/System.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
 
@@ -19,34 +23,54 @@ namespace {
 
 const char* const kStartHookName = "InstallStartHook";
 
-std::string RemoveBackslash(std::string s) {
-    if (!s.empty() && s.back() == '\\') s.pop_back();
-    return s;
+// ---- the machine's services ---------------------------------------------------------------
+
+std::string TempFolder() {
+    char dir[261];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    return n == 0 || n >= sizeof dir ? std::string() : std::string(dir, n);
 }
 
-std::string AddBackslash(const std::string& s) { return s.empty() || s.back() == '\\' ? s : s + "\\"; }
+// The long form of a path, as the file system knows it (the path itself when it does not exist).
+std::string LongPath(const std::string& path) {
+    char buf[MAX_PATH * 4];
+    DWORD n = GetLongPathNameA(path.c_str(), buf, sizeof buf);
+    return n == 0 || n >= sizeof buf ? path : std::string(buf, n);
+}
 
-// ---- the machine's services --------------------------------------------------------------
-// Each is one call into the emulated machine; until that service exists it does the
-// least that lets a run go on.
+bool EnableShutdownPrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+    TOKEN_PRIVILEGES privileges{};
+    bool ok = LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+    if (ok) {
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        ok = AdjustTokenPrivileges(token, false, &privileges, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
+    }
+    CloseHandle(token);
+    return ok;
+}
 
-bool MachineFileExists(const std::string&) { return false; }
-void MachineDeleteFile(const std::string&) {}
-std::vector<std::string> MachineReadLines(const std::string&) { return {}; }
-void MachineWriteLines(const std::string&, const std::vector<std::string>&) {}
-// A new file name in the temporary folder with the given prefix (created, then deleted).
-std::string MachineTempFileName(const std::string& prefix) { return "C:\\TEMP\\" + prefix + "1.tmp"; }
-std::string MachineTempDir() { return "C:\\TEMP"; }
-// 1: the Windows 95/98 family; 2: Windows NT but 3.5x; anything else cannot reboot.
-int MachineWindowsClass() { return 2; }
-bool MachineEnableShutdownPrivilege() { return true; }
-bool MachineExitWindowsReboot() { return true; }
-// Starts a program without waiting; Show is the show-window value.
-void MachineStartProgram(const std::string& cmd, UINT show) { WinExec(cmd.c_str(), show); }
+std::vector<std::string> ReadLines(const std::string& path) {
+    TFileStream in(path, fmOpenRead | fmShareDenyWrite);
+    TStringList lines;
+    lines.LoadFromStream(in);
+    std::vector<std::string> out;
+    for (int i = 0; i < lines.Count(); ++i) out.push_back(lines[i]);
+    return out;
+}
+
+void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    TFileStream out(path, fmCreate);
+    for (const std::string& line : lines) out.WriteString(line + "\r\n");
+}
 
 // Strictly inside Folder (not Folder itself), compared as Windows compares names.
 bool LiesBelow(const std::string& path, const std::string& folder) {
-    std::string base = AnsiUpperCase(AddBackslash(folder));
+    std::string base;
+    AddBackslash(folder, base);
+    base = AnsiUpperCase(base);
     std::string p = AnsiUpperCase(path);
     return !folder.empty() && p.size() > base.size() && p.compare(0, base.size(), base) == 0;
 }
@@ -131,7 +155,7 @@ TCustomInstall::~TCustomInstall() {
         Application->OnException.Clear();
     if (CurrentInstallDriver() == this) SetCurrentInstallDriver(nullptr);
     if (DefaultNetLocation == NetLocation()) DefaultNetLocation = nullptr;
-    if (FRunBatch) MachineStartProgram(FCleanupBatch, SW_HIDE);
+    if (FRunBatch) WinExec(FCleanupBatch.c_str(), SW_HIDE);
 }
 
 // ---- setters ----------------------------------------------------------------------------------
@@ -223,7 +247,8 @@ void TCustomInstall::Loaded() {
                 "You forgot to pass in the build directory. In Run | Parameters, follow this format: -d \"-sC:\\My "
                 "Build\"");
     }
-    FSourceDir = HasSwitch(swSource) ? SwitchValue(swSource) : RemoveBackslash(ExtractFileDir(Application->ExeName()));
+    if (HasSwitch(swSource)) FSourceDir = SwitchValue(swSource);
+    else RemoveBackslash(ExtractFilePath(Application->ExeName()), FSourceDir);
     std::string key;
     FindInstallRecord(false, key);
     InstallRecordKey = key;
@@ -365,7 +390,7 @@ void TCustomInstall::RunFilesAfterInstall() {
         if (!file->RunAfterInstall) continue;
         bool defaultAction = true;
         OnBeforeRunFile(this, file, defaultAction);
-        if (defaultAction) MachineStartProgram(file->GetFullDestPath(), SW_SHOW);
+        if (defaultAction) WinExec(file->GetFullDestPath().c_str(), SW_SHOW);
     }
 }
 
@@ -375,16 +400,19 @@ void TCustomInstall::PrepareCleanup() {
     OnBeforeCleanup(this, proceed);
     if (!proceed) return;
     const std::string exe = Application->ExeName();
-    const std::string folder = RemoveBackslash(ExtractFileDir(exe));
-    for (int i = 0; i < FPresetupFiles.Count(); ++i) MachineDeleteFile(folder + "\\" + ExtractFileName(FPresetupFiles[i]));
-    const std::string batch = ChangeFileExt(MachineTempFileName("bat"), ".bat");
+    std::string folder;
+    RemoveBackslash(ExtractFilePath(exe), folder);
+    for (int i = 0; i < FPresetupFiles.Count(); ++i) DeleteFileA((folder + "\\" + ExtractFileName(FPresetupFiles[i])).c_str());
+    std::string temp;
+    GetTempFile(false, temp);
+    const std::string batch = ChangeFileExt(temp, ".bat");
     std::vector<std::string> lines{"ERASE " + exe};
     // Only the loading program's own copy folder is removed whole; a folder of the
     // user's keeps everything but the program.
-    if (LiesBelow(folder, MachineTempDir())) lines.push_back("DELTREE /Y " + folder);
+    if (LiesBelow(LongPath(folder), LongPath(TempFolder()))) lines.push_back("DELTREE /Y " + folder);
     lines.push_back("ERASE " + ChangeFileExt(batch, ".PIF"));
     lines.push_back("ERASE " + batch);
-    MachineWriteLines(batch, lines);
+    WriteLines(batch, lines);
     FCleanupBatch = batch;
     FRunBatch = true;
 }
@@ -435,8 +463,7 @@ void TCustomInstall::ReadArchiveInfo() {
     try {
         ShowStatusMessage("Reading file information...");
         inherited::ReadArchiveInfo();
-        // A network distribution reads the sizes, dates and versions of the files from
-        // the server's file list here.
+        if (FDistributeType != dtTraditional) ReadNetFileList();
     } catch (...) {
         restore();
         throw;
@@ -447,13 +474,56 @@ void TCustomInstall::ReadArchiveInfo() {
     NotifyHelpers(this, ncAfterReadArchiveInfo, nullptr);
 }
 
+void TCustomInstall::ReadNetFileList() {
+    // A stored distribution type needs no location; reading it without one would fail anyway.
+    if (!NetLocation())
+        throw IEInstallNetLocNil(
+            "Must assign a net location via the NetLocation property before you can set the distribute type");
+    std::string temp;
+    GetTempFile(false, temp);
+    struct TRemoveTemp {
+        const std::string& Path;
+        ~TRemoveTemp() { DeleteFileA(Path.c_str()); }
+    } removeTemp{temp};
+    NetLocation()->Download("filelist.lst", temp);
+    TFileStream list(temp, fmOpenRead | fmShareDenyWrite);
+    auto readFully = [&](void* buffer, int64_t count) {
+        if (list.Read(buffer, count) != count) throw IEInstall("Cannot read the remote list of files: %s", {temp});
+    };
+    auto le32 = [](const unsigned char* p) {
+        return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+    };
+    unsigned char record[72];
+    readFully(record, 4);
+    const int32_t count = le32(record);
+    auto& files = InstallFileList();
+    for (int32_t n = 0; n < count; ++n) {
+        readFully(record, sizeof record);
+        auto text = [&](size_t at, size_t max) {
+            const char* p = reinterpret_cast<const char*>(record + at);
+            return std::string(p, strnlen(p, max));
+        };
+        const std::string name = text(12, 40);
+        for (int i = 0; i < files.Count(); ++i) {
+            TCustomInstallFile* file = files[i];
+            if (!SameText(file->Name(), name)) continue;
+            file->FileSize = le32(record);
+            uint64_t bits = 0;
+            for (int b = 7; b >= 0; --b) bits = bits << 8 | record[4 + b];
+            std::memcpy(&file->FileDate, &bits, sizeof bits);
+            file->FileVersion = text(52, 20);
+            break;
+        }
+    }
+}
+
 // ---- G. reboot --------------------------------------------------------------------------------------
 
 bool TCustomInstall::RebootWindows() {
     bool started = false;
-    switch (MachineWindowsClass()) {
-    case 1: started = MachineExitWindowsReboot(); break;
-    case 2: started = MachineEnableShutdownPrivilege() && MachineExitWindowsReboot(); break;
+    switch (GetWindowsClass()) {
+    case 1: started = ExitWindowsEx(EWX_REBOOT, 0); break;
+    case 2: started = EnableShutdownPrivilege() && ExitWindowsEx(EWX_REBOOT, 0); break;
     default: break;
     }
     if (started) return true;
@@ -495,10 +565,10 @@ void TCustomInstall::FinishAfterReboot() {
 void TCustomInstall::BuildFromBuildInf() {
     try {
         const std::string inf = ExtractFilePath(Application->ExeName()) + "BUILD.INF";
-        if (!MachineFileExists(inf))
+        if (!FileExists(inf))
             throw IEInstall("Need to have a BUILD.INF file in this directory with the first line specifying the build "
                             "directory");
-        std::vector<std::string> lines = MachineReadLines(inf);
+        std::vector<std::string> lines = ReadLines(inf);
         if (lines.empty())
             throw IEInstall("Must be 1 line in BUILD.INF. This line should specify the build directory");
         Build(Application->ExeName(), lines[0], true);

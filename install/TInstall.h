@@ -150,6 +150,8 @@ protected:
     bool RebootWindows();
     void BuildFromBuildInf();
     void TransferToFloppies();
+    // Sizes, dates and versions of the files from the server's list "filelist.lst".
+    void ReadNetFileList();
 
 private:
     void StartHook(TObject* sender);

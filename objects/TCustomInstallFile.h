@@ -14,6 +14,10 @@ public:
     ~TCustomInstallFile() override;
 
     bool RunAfterInstall = false;  // the driver starts the installed file after the run
+    // The file's info: size, last write and version of the source file.
+    int32_t FileSize = 0;
+    TDateTime FileDate = 0;
+    std::string FileVersion;  // at most 20 characters
 
     const std::string& DestName() const { return FDestName; }
     virtual void SetDestName(const std::string& value) { FDestName = value; }

@@ -2,6 +2,9 @@
 
 #include "objects/TFileContainer.h"
 #include "paths/TPathSpecifier.h"
+#include "platform/Files.h"
+#include "routines/routines_Registry.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
 
@@ -11,11 +14,6 @@ namespace {
 
 IInstallDriver* gCurrentDriver = nullptr;
 bool gDeferRegistrations = false;
-
-std::string RemoveTrailingBackslash(std::string s) {
-    if (!s.empty() && s.back() == '\\') s.pop_back();
-    return s;
-}
 
 // The standard specifier that makes an object install into its container's folder.
 constexpr const char* kContainerDestDir = "TpsContainerDestDir";
@@ -117,8 +115,9 @@ void TInstallContainer::DoInformationEventControl(TObject*, int32_t, TObject*) {
 void TInstallContainer::ReceiveMessage(TObject*, int32_t, TObject*) {}
 
 std::string TInstallContainer::GetDestDir() {
-    std::string path = FDestDirType ? FDestDirType->GetPath(this) + FDestDir : FDestDir;
-    return RemoveTrailingBackslash(path);
+    std::string path;
+    RemoveBackslash(FDestDirType ? FDestDirType->GetPath(this) + FDestDir : FDestDir, path);
+    return path;
 }
 
 int32_t TInstallContainer::RegisteredType() const {
@@ -322,28 +321,21 @@ void TInstallObject::Loaded() {
 
 // ---- the component set's folder --------------------------------------------------------------
 
-namespace {
-// The "Search Path" value of the library settings, trimmed; empty when absent.
-std::string ReadLibrarySearchPath() { return {}; }
-bool FileExistsOnMachine(const std::string&) { return false; }
-}  // namespace
-
 std::string FindComponentSetDir(bool raiseIfMissing) {
     const char* kMissing = "Cannot find the the Kelvane directory on the VCL library search path";
-    std::string searchPath = Trim(ReadLibrarySearchPath());
+    std::string searchPath;
+    ReadRegString(hkCurrentUser, kLibrarySettingsKey, "Search Path", searchPath, "");
+    searchPath = Trim(searchPath);
     if (searchPath.empty() && raiseIfMissing) throw IENoKelvanePath(kMissing);
-    // Entries between ";"; a final ";" ends the list without an empty entry after it.
-    std::vector<std::string> entries;
-    size_t start = 0;
-    while (start < searchPath.size()) {
-        size_t end = searchPath.find(';', start);
-        if (end == std::string::npos) end = searchPath.size();
-        entries.push_back(searchPath.substr(start, end - start));
-        start = end + 1;
-    }
-    for (const std::string& entry : entries) {
-        std::string dir = entry.empty() || entry.back() == '\\' ? entry : entry + "\\";
-        if (FileExistsOnMachine(dir + "K32V35.TXT")) return RemoveTrailingBackslash(entry);
+    TStringList entries;
+    SplitList(searchPath, ";", entries);
+    for (int i = 0; i < entries.Count(); ++i) {
+        std::string dir, result;
+        AddBackslash(entries[i], dir);
+        if (FileExists(dir + "K32V35.TXT")) {
+            RemoveBackslash(entries[i], result);
+            return result;
+        }
     }
     if (raiseIfMissing) throw IENoKelvanePath(kMissing);
     return {};

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/Files.h"
+#include "runtime/Classes.h"
 
 namespace kv {
 
@@ -75,5 +76,13 @@ TFileStream::TFileStream(const std::string& winPath, uint16_t mode)
 TFileStream::~TFileStream() {
     if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
 }
+
+// String lists and other class-library file access open machine paths.
+namespace {
+std::unique_ptr<TStream> OpenMachineFile(const std::string& path, bool forWriting) {
+    return std::make_unique<TFileStream>(path, forWriting ? fmCreate : fmOpenRead | fmShareDenyWrite);
+}
+const bool kMachineOpenerInstalled = (SetFileOpener(&OpenMachineFile), true);
+}  // namespace
 
 }  // namespace kv

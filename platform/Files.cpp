@@ -1,12 +1,12 @@
 #include "platform/Files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -250,17 +250,13 @@ int64_t Alloc(int64_t size) { return (size + kCluster - 1) / kCluster * kCluster
 // Bytes taken on a FAT disk: every file rounded up to whole clusters, a cluster per folder.
 int64_t UsedBytes(const std::string& dir) {
     int64_t used = 0;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return 0;
-    while (dirent* e = ::readdir(d)) {
-        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-        std::string p = dir + "/" + e->d_name;
+    for (const auto& name : ListHostDir(dir)) {
+        std::string p = dir + "/" + name;
         struct stat st;
         if (::lstat(p.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) used += kCluster + UsedBytes(p);
         else used += Alloc(st.st_size);
     }
-    ::closedir(d);
     return used;
 }
 
@@ -765,11 +761,7 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* data) {
     std::vector<std::string> names;
     if (r.Win.Parts.size() > 1) names = {".", ".."};
     std::vector<std::string> entries;
-    if (DIR* d = ::opendir(dirHost.c_str())) {
-        while (dirent* de = ::readdir(d))
-            if (strcmp(de->d_name, ".") && strcmp(de->d_name, "..")) entries.push_back(Utf8ToAnsi(de->d_name));
-        ::closedir(d);
-    }
+    for (const auto& h : ListHostDir(dirHost)) entries.push_back(Utf8ToAnsi(h));
     std::sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
         int c = AnsiCompareText(a, b);
         return c ? c < 0 : a < b;
@@ -904,7 +896,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefix, UINT unique, cha
         unique &= 0xFFFF;
         return put(nameOf(unique)) ? unique : Fail(ERROR_FILENAME_EXCED_RANGE, 0u);
     }
-    static UINT counter = static_cast<UINT>(getpid() * 2654435761u ^ static_cast<UINT>(time(nullptr)));
+    static std::atomic<UINT> counter{static_cast<UINT>(getpid() * 2654435761u ^ static_cast<UINT>(time(nullptr)))};
     for (int tries = 0; tries < 0xFFFF; ++tries) {
         UINT u = ++counter & 0xFFFF;
         if (!u) continue;
@@ -1098,7 +1090,8 @@ bool RemoveInUse(const std::string& fileName) {
     DWORD e = ResolvePath(fileName, r);
     if (e) throw EOSError(e);
     TSqlite& db = Machine().State();
-    TSqlite::Query(db, "DELETE FROM inuse WHERE fold=?").Bind(1, r.Key()).Run();
+    TSqlite::Query q(db, "DELETE FROM inuse WHERE fold=?");
+    q.Bind(1, r.Key()).Run();
     return db.Changes() > 0;
 }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -27,7 +28,7 @@ const std::vector<TVersionPreset>& VersionPresets() {
     static const std::vector<TVersionPreset> presets = {
         {"Win95", "Windows 95", VER_PLATFORM_WIN32_WINDOWS, 4, 0, 0x040003B6, "", "C:\\WINDOWS",
          "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\TEMP"},
-        {"Win98", "Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE, " A ", "C:\\WINDOWS",
+        {"Win98", "Windows 98", VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A07CE, "", "C:\\WINDOWS",
          "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\TEMP"},
         {"NT4", "Windows NT 4.0", VER_PLATFORM_WIN32_NT, 4, 0, 1381, "Service Pack 6", "C:\\WINNT",
          "C:\\WINNT\\system32", "C:\\TEMP"},
@@ -273,6 +274,7 @@ std::vector<std::string> TMachine::JournalLines() const {
 }
 
 TSqlite& TMachine::State() {
+    std::lock_guard<std::mutex> lock(FStoreLock);
     if (FState && FStatePid != getpid()) {
         FState->Abandon();
         FState.reset();
@@ -292,6 +294,7 @@ TSqlite& TMachine::State() {
 }
 
 TSqlite& TMachine::RegistryDb() {
+    std::lock_guard<std::mutex> lock(FStoreLock);
     if (FRegistry && FRegistryPid != getpid()) {
         FRegistry->Abandon();
         FRegistry.reset();
@@ -310,7 +313,7 @@ TSqlite& TMachine::RegistryDb() {
 namespace {
 std::mutex gMachineLock;
 std::unique_ptr<TMachine> gMachine;
-int gBootScopes = 0;
+std::atomic<int> gBootScopes{0};
 }  // namespace
 
 std::string DefaultMachineRoot() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,7 @@ private:
     bool FShutdownPrivilege = true;
     std::vector<TDrive> FDrives;
     std::vector<TUncShare> FShares;
+    std::mutex FStoreLock;  // opening the stores
     std::unique_ptr<TSqlite> FState, FRegistry;
     int FStatePid = 0, FRegistryPid = 0;
 };

@@ -164,7 +164,9 @@ std::string AliasPart(const std::string& s) {
     return out;
 }
 
-std::vector<std::string> ListDir(const std::string& hostDir) {
+}  // namespace
+
+std::vector<std::string> ListHostDir(const std::string& hostDir) {
     std::vector<std::string> names;
     DIR* d = ::opendir(hostDir.c_str());
     if (!d) return names;
@@ -176,11 +178,9 @@ std::vector<std::string> ListDir(const std::string& hostDir) {
     return names;
 }
 
-}  // namespace
-
 std::vector<std::pair<std::string, std::string>> ShortAliases(const std::string& hostDir) {
     std::vector<std::string> names;
-    for (const auto& h : ListDir(hostDir)) names.push_back(Utf8ToAnsi(h));
+    for (const auto& h : ListHostDir(hostDir)) names.push_back(Utf8ToAnsi(h));
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         std::string ua = AnsiUpperCase(a), ub = AnsiUpperCase(b);
         return ua != ub ? ua < ub : a < b;
@@ -218,7 +218,7 @@ bool FindEntry(const std::string& hostDir, const std::string& name, std::string&
         hostName = exact;
         return true;
     }
-    std::vector<std::string> entries = ListDir(hostDir);
+    std::vector<std::string> entries = ListHostDir(hostDir);
     std::sort(entries.begin(), entries.end());
     for (const auto& e : entries)
         if (AnsiCompareText(Utf8ToAnsi(e), name) == 0) {
@@ -428,7 +428,7 @@ DWORD GetFullPathNameA(const char* fileName, DWORD size, char* buffer, char** fi
     return n;
 }
 
-std::string GetShortPath(const std::string& path) {
+std::string ShortPathName(const std::string& path) {
     TResolvedPath r;
     DWORD e = ResolvePath(path, r);
     if (!e && !r.Exists) e = r.ParentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
@@ -452,7 +452,7 @@ std::string GetShortPath(const std::string& path) {
 }
 
 DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
-    std::string s = GetShortPath(longPath ? longPath : "");
+    std::string s = ShortPathName(longPath ? longPath : "");
     return s.empty() ? 0 : CopyToBuffer(s, shortPath, size);
 }
 

@@ -51,6 +51,9 @@ std::string HostPath(const std::string& winPath);
 // rest of the host).
 std::string WinPathFromHost(const std::string& hostPath);
 
+// The names in a host folder (UTF-8), without "." and "..".
+std::vector<std::string> ListHostDir(const std::string& hostDir);
+
 // 8.3 names. A name that already fits stays as it is; others get NAME~N.EXT, N counted
 // per folder in name order so the same folder always gives the same aliases.
 bool IsShortName(const std::string& name);
@@ -65,7 +68,7 @@ BOOL SetCurrentDirectoryA(const char* path);
 
 // std::string forms, "" on failure (GetLastError tells why).
 std::string ExpandFileName(const std::string& path);
-std::string GetShortPath(const std::string& path);
+std::string ShortPathName(const std::string& path);
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& path);
 

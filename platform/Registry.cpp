@@ -64,6 +64,18 @@ int64_t ChildKey(TSqlite& db, int64_t parent, const std::string& name) {
     return q.Step() ? q.Int(0) : 0;
 }
 
+// How many keys lie above Id (a root key has none).
+size_t Depth(TSqlite& db, int64_t id) {
+    size_t depth = 0;
+    for (;;) {
+        TSqlite::Query q(db, "SELECT parent FROM keys WHERE id=?");
+        q.Bind(1, id);
+        if (!q.Step() || q.Int(0) == 0) return depth;
+        id = q.Int(0);
+        ++depth;
+    }
+}
+
 LONG StoreWalk(TSqlite& db, int64_t from, const std::vector<std::string>& parts, bool create, int64_t& id,
                bool* created) {
     if (created) *created = false;
@@ -71,10 +83,13 @@ LONG StoreWalk(TSqlite& db, int64_t from, const std::vector<std::string>& parts,
     if (create) t = std::make_unique<TSqlite::Transaction>(db);
     if (!KeyAlive(db, from)) return ERROR_KEY_DELETED;
     id = from;
-    for (const auto& name : parts) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& name = parts[i];
         int64_t child = ChildKey(db, id, name);
         if (!child) {
             if (!create) return ERROR_FILE_NOT_FOUND;
+            // Windows keeps keys at most 512 levels deep; so do the recursive walkers.
+            if (Depth(db, id) + parts.size() - i > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
             TSqlite::Query(db, "INSERT INTO keys(parent,name,fold) VALUES(?,?,?)")
                 .Bind(1, id)
                 .Bind(2, name)
@@ -363,7 +378,8 @@ LONG RegDeleteValueA(HKEY key, const char* valueName) {
     try {
         TSqlite& db = Machine().RegistryDb();
         if (!KeyAlive(db, id)) return ERROR_KEY_DELETED;
-        TSqlite::Query(db, "DELETE FROM vals WHERE key=? AND fold=?").Bind(1, id).Bind(2, Fold(valueName ? valueName : "")).Run();
+        TSqlite::Query q(db, "DELETE FROM vals WHERE key=? AND fold=?");
+        q.Bind(1, id).Bind(2, Fold(valueName ? valueName : "")).Run();
         return db.Changes() ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     } catch (const EDatabaseError& e) {
         return DbError(e);

@@ -49,12 +49,13 @@ enum : REGSAM {
     KEY_ALL_ACCESS = 0xF003F,
 };
 
-// Limits: a key name up to 255 characters, a value name up to 16383, data up to 1 MiB;
-// beyond them ERROR_INVALID_PARAMETER. A sub key path must not begin with a backslash
+// Limits: a key name up to 255 characters, a value name up to 16383, data up to 1 MiB,
+// keys at most 512 levels deep; beyond them ERROR_INVALID_PARAMETER. A sub key path must not begin with a backslash
 // or hold an empty name (ERROR_BAD_PATHNAME).
 constexpr size_t kMaxKeyNameLen = 255;
 constexpr size_t kMaxValueNameLen = 16383;
 constexpr size_t kMaxValueSize = 1 << 20;
+constexpr size_t kMaxKeyDepth = 512;
 
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options, REGSAM sam,
                      void* security, HKEY* result, DWORD* disposition);

@@ -36,11 +36,12 @@ void TSqlite::Fail(int rc) {
 }
 
 void TSqlite::Exec(const char* sql) {
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     int rc = sqlite3_exec(FDb, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) Fail(rc);
 }
 
-TSqlite::Query::Query(TSqlite& db, const char* sql) : FDb(db) {
+TSqlite::Query::Query(TSqlite& db, const char* sql) : FDb(db), FLock(db.FLock) {
     auto it = db.FCache.find(sql);
     if (it != db.FCache.end()) {
         FStmt = it->second;
@@ -89,7 +90,7 @@ std::string TSqlite::Query::Blob(int col) {
 
 bool TSqlite::Query::IsNull(int col) { return sqlite3_column_type(FStmt, col) == SQLITE_NULL; }
 
-TSqlite::Transaction::Transaction(TSqlite& db) : FDb(db) { FDb.Exec("BEGIN IMMEDIATE"); }
+TSqlite::Transaction::Transaction(TSqlite& db) : FDb(db), FLock(db.FLock) { FDb.Exec("BEGIN IMMEDIATE"); }
 
 TSqlite::Transaction::~Transaction() {
     if (!FDone) sqlite3_exec(FDb.FDb, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -100,10 +101,13 @@ void TSqlite::Transaction::Commit() {
     FDone = true;
 }
 
+// Changes and LastInsertRowId belong to the statement just run: call them while its Query
+// or Transaction still holds the connection.
 int64_t TSqlite::Changes() { return sqlite3_changes64(FDb); }
 int64_t TSqlite::LastInsertRowId() { return sqlite3_last_insert_rowid(FDb); }
 
 void TSqlite::Checkpoint() {
+    std::lock_guard<std::recursive_mutex> lock(FLock);
     int rc = sqlite3_wal_checkpoint_v2(FDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     if (rc != SQLITE_OK && rc != SQLITE_BUSY) Fail(rc);
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "runtime/SysUtils.h"
@@ -34,7 +35,8 @@ public:
 
     void Exec(const char* sql);
 
-    // A prepared statement, cached per SQL text; reset when the Query goes away.
+    // A prepared statement, cached per SQL text; reset when the Query goes away. A Query
+    // (and a Transaction) holds the connection for its thread while it lives.
     class Query {
     public:
         Query(TSqlite& db, const char* sql);
@@ -50,6 +52,7 @@ public:
 
     private:
         TSqlite& FDb;
+        std::unique_lock<std::recursive_mutex> FLock;
         sqlite3_stmt* FStmt;
     };
 
@@ -62,6 +65,7 @@ public:
 
     private:
         TSqlite& FDb;
+        std::unique_lock<std::recursive_mutex> FLock;
         bool FDone = false;
     };
 
@@ -76,6 +80,7 @@ public:
 private:
     sqlite3* FDb = nullptr;
     std::map<const char*, sqlite3_stmt*> FCache;
+    std::recursive_mutex FLock;
 };
 
 }  // namespace kv

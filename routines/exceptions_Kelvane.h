@@ -52,6 +52,12 @@ KV_IEXCEPTION(IEFileGroupSelectForm, IException);
 // Archive engine and system routines: English messages, never translated.
 KV_EXCEPTION(EKelvaneAbnormal, ECustomKelvaneAbnormal);
 
+// The system helper routines (routines_API).
+KV_EXCEPTION(EAPIRoutines, EKelvaneAbnormal);
+
+// A registry write of the helper routines failed (routines_Registry).
+KV_EXCEPTION(EIRCannotWriteValue, Exception);
+
 // Installer-level failures raised outside the component family.
 KV_EXCEPTION(EAI, Exception);
 

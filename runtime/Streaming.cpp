@@ -632,6 +632,7 @@ public:
             } else {
                 root = CreateComponent(tree, owner, nullptr);
             }
+            if (FOpt.Designing) root->SetDesigning(true);
             FRoot = root;
             FHandlers = FOpt.HandlerSource ? FOpt.HandlerSource : root;
             ReadObject(tree, root, nullptr);

@@ -79,6 +79,9 @@ struct TReadOptions {
     bool Generic = false;
     // Where handlers are looked up; the root when null.
     const TComponent* HandlerSource = nullptr;
+    // The root and everything read into it are in design mode, as in a form designer:
+    // tools that work on a definition read it this way, so that components do not act.
+    bool Designing = false;
 };
 
 // Reads a definition. With Root given, the text's root object fills it (its class

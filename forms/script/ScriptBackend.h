@@ -32,6 +32,7 @@ public:
     void RunModal(TApplication& app, TCustomForm& form) override;
     int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override;
     void FormChanged(TCustomForm& form, TFormChange change) override;
+    void ProgramEnded(int exitCode) override { Write("[exit] " + std::to_string(exitCode)); }
 
 private:
     bool NextAnswer(std::string& answer);

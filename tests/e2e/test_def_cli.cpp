@@ -7,7 +7,7 @@ using namespace kvtest;
 namespace {
 // Every value kind, nested owned objects, collections, references both ways, handlers.
 const char* kDefinition =
-    "object Form1: TForm1\n"
+    "object Form1: TSetupForm\n"
     "  Caption = 'Setup of ''Tool'''#13#10\n"
     "  Left = -4\n"
     "  Ratio = 0.125\n"

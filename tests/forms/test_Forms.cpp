@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "forms/script/ScriptBackend.h"
+#include "platform/Processes.h"
+#include "tests/platform/TempMachine.h"
 
 using namespace kv;
 
@@ -8,6 +10,7 @@ namespace {
 
 class Forms : public ::testing::Test {
 protected:
+    kv::test::TempMachine M;
     void SetUp() override {
         RecreateApplication();
         auto b = std::make_unique<TScriptBackend>();
@@ -126,19 +129,12 @@ TEST_F(Forms, CreateFormFreesAFormWhoseSetUpFails) {
     EXPECT_EQ(Application->MainForm(), nullptr);
 }
 
-TEST_F(Forms, CommandLineAndScreen) {
-    const char* argv[] = {"/opt/setup", "-sD:\\SETUP", "caf\xC3\xA9"};
-    SetCommandLine(3, argv);
-    EXPECT_EQ(ParamCount(), 2);
-    EXPECT_EQ(ParamStr(1), "-sD:\\SETUP");
-    EXPECT_EQ(ParamStr(2), "caf\xE9");  // ANSI inside
-    EXPECT_EQ(ParamStr(3), "");
-    EXPECT_EQ(ParamStr(0), Application->ExeName());
-    EXPECT_EQ(ParamStr(0).substr(0, 3), "Z:\\");
-    SetCommandLine(std::vector<std::string>{});
-    EXPECT_EQ(ParamCount(), 0);
-    EXPECT_EQ(Screen->Width(), 1024);
-    EXPECT_EQ(Screen->Height(), 768);
+TEST_F(Forms, ProgramAndScreen) {
+    EXPECT_EQ(Application->ExeName(), ParamStr(0));
+    Application->SetExeName("C:\\TEMP\\SETUP.EXE");
+    EXPECT_EQ(Application->ExeName(), "C:\\TEMP\\SETUP.EXE");
+    EXPECT_EQ(Screen->Width(), Machine().ScreenWidth());
+    EXPECT_EQ(Screen->Height(), Machine().ScreenHeight());
 }
 
 TEST_F(Forms, ScriptsSkipBlankLinesAndComments) {

@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "forms/script/ScriptBackend.h"
 #include "install/TInstall.h"
+#include "platform/FileStream.h"
+#include "platform/Processes.h"
 #include "runtime/Streaming.h"
+#include "tests/net/TestServers.h"
+#include "tests/platform/TempMachine.h"
 
 using namespace kv;
 
@@ -53,6 +61,7 @@ KV_REGISTER_CLASS(TTestInstallFile, TCustomInstallFile) {
     b.Reference<TInstallContainer>("Container", &TTestInstallFile::Container, &TTestInstallFile::SetContainer);
     b.Boolean("RunAfterInstall", &TTestInstallFile::RunAfterInstall, &TTestInstallFile::RunAfterInstall, false);
     b.String("DestName", &TTestInstallFile::DestName, &TTestInstallFile::SetDestName);
+    b.String("DestDir", &TTestInstallFile::DestDir, &TTestInstallFile::SetDestDir);
 }
 
 namespace {
@@ -64,18 +73,30 @@ const char* kTree =
 
 class Driver : public ::testing::Test {
 protected:
+    kv::test::TempMachine M;
     void SetUp() override {
-        RecreateApplication();
+        EndApplication();
         auto b = std::make_unique<TScriptBackend>();
         Backend = b.get();
         Application->SetBackend(std::move(b));
         Application->Title = "My product Installation";
+        // The program is the loading program's copy on the machine (a clean-up batch
+        // erases it, never the test itself).
+        M.Write("drive_c/TEMP/KV1/SETUP.EXE", "program");
+        Application->SetExeName("C:\\TEMP\\KV1\\SETUP.EXE");
         Log().clear();
         Reactions().clear();
     }
     void TearDown() override {
-        RecreateApplication();
+        EndApplication();
         SetCommandLine(std::vector<std::string>{});
+    }
+    // The clean-up batch runs here, before the driver would start it on its own after
+    // the test's machine is gone.
+    static void EndApplication() {
+        if (TCustomInstall* i = CurrentInstall(); i && i->RunBatch() && FileExists(i->CleanupBatch()))
+            RunBatchFile(i->CleanupBatch());
+        RecreateApplication();
     }
     // Streams a main form holding Body, started with Args.
     TCustomInstall* Load(const std::string& body = kTree, const std::vector<std::string>& args = {"-sC:\\SRC", "-c"},
@@ -272,7 +293,7 @@ TEST_F(Driver, StoredHideAndMaximizeBothApply) {
 }
 
 TEST_F(Driver, TheSavedActivationHandlerRunsFirstAndComesBack) {
-    SetCommandLine(std::vector<std::string>{"-sC:\\SRC"});
+    SetCommandLine({"-sC:\\SRC"});
     int own = 0;
     Form = Application->CreateForm(TForm::StaticClass(), [&](TCustomForm* f) {
         f->RegisterHandler<TObject*>("Form1Activate", [&](TObject* sender) {
@@ -471,7 +492,7 @@ TEST_F(Driver, OneDriverOnAForm) {
 
 TEST_F(Driver, NoMainFormAndNoFormOwner) {
     TDataModule module(nullptr);
-    SetCommandLine(std::vector<std::string>{"-sC:\\SRC"});
+    SetCommandLine({"-sC:\\SRC"});
     EXPECT_THROW(ReadComponentText("object Install1: TInstall\nend\n", {}, Create<TInstall>(&module)), IEInstall);
 }
 
@@ -523,4 +544,193 @@ TEST_F(Driver, DefaultsAreNotWrittenButUseLoadingProgramIs) {
     EXPECT_EQ(install->Information()->CompanyName, "My Company");
     EXPECT_EQ(WriteComponentText(install),
               "object Install1: TInstall\n  UseLoadingProgram = True\nend\n");
+}
+
+namespace {
+std::vector<std::string> BatchLines(const std::string& winPath) {
+    TStringList lines;
+    TFileStream in(winPath, fmOpenRead);
+    lines.LoadFromStream(in);
+    std::vector<std::string> out;
+    for (int i = 0; i < lines.Count(); ++i) out.push_back(lines[i]);
+    return out;
+}
+}  // namespace
+
+TEST_F(Driver, CleanupBatchRemovesTheLoadersCopyAndItself) {
+    M.Write("drive_c/TEMP/KV1/LANG.DLL", "presetup");
+    M.Write("drive_c/TEMP/KV1/setup.1", "archive");
+    TCustomInstall* install = Load(
+        "  object Install1: TInstall\n    PresetupFiles.Strings = (\n      'D:\\Build\\lang.dll')\n  end\n");
+    Application->Run();
+    ASSERT_TRUE(install->RunBatch());
+    const std::string batch = install->CleanupBatch();
+    EXPECT_EQ(ExtractFilePath(batch), "C:\\TEMP\\");
+    EXPECT_EQ(ExtractFileName(batch).substr(0, 3), "bat");
+    EXPECT_EQ(BatchLines(batch), (std::vector<std::string>{"ERASE C:\\TEMP\\KV1\\SETUP.EXE", "DELTREE /Y C:\\TEMP\\KV1",
+                                                          "ERASE " + ChangeFileExt(batch, ".PIF"), "ERASE " + batch}));
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1/LANG.DLL"));  // the presetup files went at once
+    RunBatchFile(batch);
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1"));
+    EXPECT_FALSE(FileExists(batch));
+}
+
+// Started by hand with -c from a folder of the user's: the folder and its other files stay.
+TEST_F(Driver, CleanupBatchLeavesAFolderOutsideTheTemporaryFolder) {
+    struct Case { const char* exe; const char* host; };
+    const Case cases[] = {
+        {"C:\\Tools\\SETUP.EXE", "drive_c/Tools"},
+        {"C:\\TEMP\\SETUP.EXE", "drive_c/TEMP"},  // the temporary folder itself is not below it
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        M.Write(std::string(c.host) + "/SETUP.EXE", "program");
+        M.Write(std::string(c.host) + "/mine.txt", "the user's");
+        Application->SetExeName(c.exe);
+        TCustomInstall* install = Load();
+        Application->Run();
+        ASSERT_TRUE(install->RunBatch());
+        const std::string batch = install->CleanupBatch();
+        EXPECT_EQ(BatchLines(batch), (std::vector<std::string>{std::string("ERASE ") + c.exe,
+                                                              "ERASE " + ChangeFileExt(batch, ".PIF"), "ERASE " + batch}));
+        RunBatchFile(batch);
+        EXPECT_FALSE(M.Exists(std::string(c.host) + "/SETUP.EXE"));
+        EXPECT_EQ(M.Read(std::string(c.host) + "/mine.txt"), "the user's");
+        EXPECT_FALSE(FileExists(batch));
+    }
+}
+
+TEST_F(Driver, TheDestructorStartsTheBatchHidden) {
+    TCustomInstall* install = Load();
+    Application->Run();
+    const std::string batch = install->CleanupBatch();
+    RecreateApplication();
+    // It runs on its own; wait until the machine reports its end.
+    auto journal = [&](const std::string& what) {
+        for (const auto& line : Machine().JournalLines())
+            if (line.find(what) != std::string::npos) return true;
+        return false;
+    };
+    for (int i = 0; i < 500 && !journal("end " + batch); ++i) usleep(20000);
+    EXPECT_TRUE(journal("start " + batch + " [SW_HIDE]"));
+    EXPECT_TRUE(journal("end " + batch));
+    EXPECT_FALSE(M.Exists("drive_c/TEMP/KV1"));
+}
+
+TEST_F(Driver, RebootGoesThroughTheMachine) {
+    TCustomInstall* install = Load();
+    install->Reboot = true;
+    Application->Run();
+    EXPECT_EQ(Application->ExitCode, kExitRebootStarted);
+    bool requested = false;
+    for (const auto& line : Machine().JournalLines())
+        requested |= line.find("ExitWindowsEx: reboot requested") != std::string::npos;
+    EXPECT_TRUE(requested);
+}
+
+TEST_F(Driver, RebootThatCannotStartIsReported) {
+    struct Case { const char* preset; bool handler; };
+    for (const Case& c : {Case{"Win32s", false}, Case{"NT351", false}, Case{"Win32s", true}}) {
+        SetUp();
+        kv::test::TempMachine other(c.preset);
+        TCustomInstall* install = Load(kTree, {"-sC:\\SRC"});
+        install->Reboot = true;
+        int failed = 0;
+        if (c.handler) install->OnFailedReboot = [&](TObject*) { ++failed; };
+        Application->Run();
+        EXPECT_EQ(Application->ExitCode, kExitRebootRequired) << c.preset;
+        EXPECT_EQ(Backend->Transcript().find("Could not reboot windows. Please manually reboot windows.") !=
+                      std::string::npos,
+                  !c.handler)
+            << Backend->Transcript();
+        EXPECT_EQ(failed, c.handler ? 1 : 0);
+        EndApplication();
+    }
+}
+
+TEST_F(Driver, FilesToRunAfterInstallAreStarted) {
+    M.Write("drive_c/Apps/tool.exe", "MZ");
+    Load("  object Install1: TInstall\n  end\n"
+         "  object Tool: TTestInstallFile\n    Container = Install1\n    RunAfterInstall = True\n"
+         "    DestDir = 'C:\\Apps'\n    DestName = 'tool.exe'\n  end\n");
+    Application->Run();
+    bool started = false;
+    for (const auto& line : Machine().JournalLines())
+        started |= line.find("start C:\\Apps\\tool.exe [SW_SHOW]") != std::string::npos;
+    EXPECT_TRUE(started);
+}
+
+namespace {
+// One 72-byte record of the net file list; the name and version fields are filled with
+// 0xEE after their terminating zero, as bytes there carry no meaning.
+std::string NetRecord(int32_t size, double date, const std::string& name, const std::string& version) {
+    std::string r(72, '\xEE');
+    for (int i = 0; i < 4; ++i) r[static_cast<size_t>(i)] = static_cast<char>((static_cast<uint32_t>(size) >> (8 * i)) & 0xFF);
+    uint64_t bits;
+    std::memcpy(&bits, &date, 8);
+    for (int i = 0; i < 8; ++i) r[4 + static_cast<size_t>(i)] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    r.replace(12, name.size(), name);
+    if (name.size() < 40) r[12 + name.size()] = '\0';
+    r.replace(52, version.size(), version);
+    if (version.size() < 20) r[52 + version.size()] = '\0';
+    return r;
+}
+std::string NetList(int32_t count, const std::string& records) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>((static_cast<uint32_t>(count) >> (8 * i)) & 0xFF);
+    return s + records;
+}
+}  // namespace
+
+TEST_F(Driver, NetFileListGivesTheFilesTheirInfo) {
+    kvtest::TTempDir served, scratch;
+    kvtest::TTestServer http("http", served.Path(), scratch.Path());
+    const std::string longName(40, 'L');
+    const std::string fullVersion = "12345.12345.12345.12";
+    auto load = [&](const std::string& type) {
+        SetUp();
+        http.ClearLog();
+        return Load("  object Install1: TInstall\n    DistributeType = " + type + "\n    NetLocation = Net1\n  end\n" +
+                    "  object Net1: TNetInstallLocation\n    LoginInformation.Hostname = '" + http.Host() + "'\n  end\n" +
+                    "  object Tool: TTestInstallFile\n    Container = Install1\n  end\n" + "  object " + longName +
+                    ": TTestInstallFile\n    Container = Install1\n  end\n");
+    };
+    auto file = [&](const std::string& name) { return static_cast<TCustomInstallFile*>(Form->FindComponent(name)); };
+    auto tempFilesLeft = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(M.Host("drive_c/TEMP")))
+            n += e.path().filename().string().rfind("bat", 0) == 0;
+        return n;
+    };
+
+    kvtest::WriteAll(served.Path() / "filelist.lst",
+                     NetList(3, NetRecord(1234, 36000.5, "TOOL", "1.2.3.4") + NetRecord(7, 1, "Nobody", "9") +
+                                    NetRecord(99, 2.25, longName, fullVersion)));
+    TCustomInstall* install = load("dtWeb");
+    install->ReadArchiveInfo();
+    EXPECT_EQ(file("Tool")->FileSize, 1234);
+    EXPECT_EQ(file("Tool")->FileDate, 36000.5);
+    EXPECT_EQ(file("Tool")->FileVersion, "1.2.3.4");
+    EXPECT_EQ(file(longName)->FileSize, 99);  // a full name and a full version, no zero byte
+    EXPECT_EQ(file(longName)->FileVersion, fullVersion);
+    EXPECT_EQ(http.Count("REQUEST GET /filelist.lst HTTP/1.1"), 1) << http.Log();
+    EXPECT_EQ(tempFilesLeft(), 0);
+
+    kvtest::WriteAll(served.Path() / "filelist.lst", NetList(0, NetRecord(1, 1, "Tool", "1")));
+    load("dtTraditionalNet")->ReadArchiveInfo();
+    EXPECT_EQ(file("Tool")->FileSize, 0);  // a count of 0 changes nothing
+
+    kvtest::WriteAll(served.Path() / "filelist.lst", NetList(3, NetRecord(1, 1, "Tool", "1") + NetRecord(2, 2, "X", "2")));
+    install = load("dtWeb");
+    try {
+        install->ReadArchiveInfo();
+        ADD_FAILURE() << "a short list is read";
+    } catch (const IEInstall& e) {
+        EXPECT_EQ(e.Message().rfind("Cannot read the remote list of files: C:\\TEMP\\bat", 0), 0u) << e.Message();
+    }
+    EXPECT_EQ(tempFilesLeft(), 0);
+    EXPECT_EQ(Form->Cursor(), crDefault);
+
+    load("dtTraditional")->ReadArchiveInfo();
+    EXPECT_EQ(http.Count("REQUEST GET /filelist.lst HTTP/1.1"), 0) << http.Log();
 }

@@ -4,7 +4,9 @@
 
 #include "objects/TFileContainer.h"
 #include "paths/TPathSpecifier.h"
+#include "platform/Registry.h"
 #include "runtime/Streaming.h"
+#include "tests/platform/TempMachine.h"
 
 using namespace kv;
 
@@ -397,8 +399,22 @@ TEST_F(InstallTree, RuntimeObjectsGetNoDefaults) {
     delete driver;
 }
 
-TEST_F(InstallTree, ComponentSetFolderIsMissingWithoutSearchPath) {
+// The development environment's library search path names the component set's folder.
+TEST(ComponentSetFolder, FirstEntryHoldingTheMarker) {
+    kv::test::TempMachine m;
     EXPECT_EQ(FindComponentSetDir(false), "");
     EXPECT_EQ(MessageOf([] { FindComponentSetDir(true); }),
               "IENoKelvanePath: Cannot find the the Kelvane directory on the VCL library search path");
+    TRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(kLibrarySettingsKey, true));
+    reg.WriteString("Search Path", "  C:\\Lib;;C:\\Kelvane\\;C:\\Other  ");
+    m.Write("drive_c/Kelvane/K32V35.TXT", "marker");
+    m.Write("drive_c/Other/K32V35.TXT", "marker");
+    EXPECT_EQ(FindComponentSetDir(true), "C:\\Kelvane");
+    reg.WriteString("Search Path", "C:\\Lib;C:\\Nowhere;");
+    EXPECT_EQ(FindComponentSetDir(false), "");
+    EXPECT_THROW(FindComponentSetDir(true), IENoKelvanePath);
+    reg.WriteInteger("Search Path", 5);  // unreadable: as if missing
+    EXPECT_EQ(FindComponentSetDir(false), "");
 }

@@ -92,7 +92,7 @@ TEST(Boot, Windows95StartDoesWininitRenames) {
     SetFileAttributesA("C:\\WINDOWS\\TEMP\\old.tmp", FILE_ATTRIBUTE_READONLY);
     AddInUse("C:\\Program Files\\App\\tool.dll");
     TIniFile ini("WININIT.INI");
-    std::string s = GetShortPath("C:\\Program Files\\App\\tool.dll");
+    std::string s = ShortPathName("C:\\Program Files\\App\\tool.dll");
     ASSERT_EQ(s, "C:\\PROGRA~1\\App\\tool.dll");
     ini.WriteString("Rename", s, "C:\\PROGRA~1\\App\\tool.1");
     ini.WriteString("Rename", "NUL", "C:\\WINDOWS\\TEMP\\old.tmp");

@@ -68,7 +68,7 @@ TEST_F(MachineTest, BadPathsGetTheWindowsError) {
         EXPECT_FALSE(DeleteFileA(c.in.c_str()));
         EXPECT_FALSE(MoveFileA(c.in.c_str(), "C:\\x"));
         EXPECT_FALSE(CopyFileA("C:\\WINNT", c.in.c_str(), false));
-        EXPECT_EQ(GetShortPath(c.in), "");
+        EXPECT_EQ(ShortPathName(c.in), "");
         EXPECT_FALSE(SetCurrentDir(c.in));
     }
 }
@@ -110,15 +110,15 @@ TEST_F(MachineTest, ShortNamesAreDeterministicPerFolder) {
         {"C:\\", "C:\\"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(GetShortPath(c.in), c.want) << c.in;
+        EXPECT_EQ(ShortPathName(c.in), c.want) << c.in;
         // ... and the alias leads back to the file.
         char buf[MAX_PATH];
         ASSERT_GT(GetLongPathNameA(c.want, buf, MAX_PATH), 0u) << c.want;
         EXPECT_TRUE(SameText(buf, ExpandFileName(c.in))) << buf;
     }
-    EXPECT_EQ(GetShortPath("C:\\d\\no such file"), "");
+    EXPECT_EQ(ShortPathName("C:\\d\\no such file"), "");
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(GetShortPath("C:\\d\\no such\\file"), "");
+    EXPECT_EQ(ShortPathName("C:\\d\\no such\\file"), "");
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(IsShortName("README.TXT"));
     EXPECT_TRUE(IsShortName("system32"));
@@ -196,7 +196,7 @@ TEST_F(MachineTest, PathFunctionsSurviveRandomInput) {
         if (next() % 4 == 0) s = "C:\\" + s;
         TResolvedPath r;
         ResolvePath(s, r, next() % 2);
-        GetShortPath(s);
+        ShortPathName(s);
         ExpandFileName(s);
         GetFileAttributesA(s.c_str());
         WIN32_FIND_DATAA fd;

@@ -217,7 +217,7 @@ TEST(Streaming, WritesOnlyDifferencesAndRoundTrips) {
 
 TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
     const std::string text =
-        "object Form1: TForm1\n"
+        "object Form1: TSetupForm\n"
         "  Caption = 'Setup'\n"
         "  object Install1: TSetupEngine\n"
         "    Information.CompanyName = 'ACME'\n"
@@ -233,7 +233,7 @@ TEST(Streaming, GenericModeKeepsUnknownClassesAsPropertyBags) {
         "end\n";
     auto root = Read(text, nullptr, true);
     EXPECT_EQ(WriteComponentText(root.get()), text);
-    EXPECT_THROW(Read(text), EParserError);  // not generic: TForm1 is unknown
+    EXPECT_THROW(Read(text), EParserError);  // not generic: TSetupForm is unknown
 }
 
 TEST(Streaming, EveryFaultNamesLineAndColumn) {
@@ -341,4 +341,30 @@ TEST(Streaming, DescendantsPublishEventsOfTheirBase) {
     static_cast<TEventChild*>(root.get())->OnFire(root.get());
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(WriteComponentText(root.get()), "object E: TEventChild\n  OnFire = Fire\nend\n");
+}
+
+namespace {
+// Notes whether it was in design mode when it was loaded.
+class TDesignProbe : public TComponent {
+    KV_CLASS(TDesignProbe, TComponent)
+public:
+    using TComponent::TComponent;
+    bool LoadedDesigning = false;
+    void Loaded() override {
+        inherited::Loaded();
+        LoadedDesigning = InState(csDesigning);
+    }
+};
+}  // namespace
+KV_REGISTER_CLASS(TDesignProbe, TComponent) {}
+
+TEST(Streaming, ToolsReadDefinitionsInDesignMode) {
+    const std::string text = "object Root: TDesignProbe\n  object Child: TDesignProbe\n  end\nend\n";
+    for (bool designing : {false, true}) {
+        TReadOptions opt;
+        opt.Designing = designing;
+        std::unique_ptr<TComponent> root(ReadComponentText(text, opt));
+        EXPECT_EQ(static_cast<TDesignProbe*>(root.get())->LoadedDesigning, designing);
+        EXPECT_EQ(static_cast<TDesignProbe*>(root->FindComponent("Child"))->LoadedDesigning, designing);
+    }
 }

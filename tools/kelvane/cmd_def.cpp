@@ -24,6 +24,7 @@ int CmdDef(const TArgs& args) {
     if (verb != "check" && verb != "format") return Usage();
     std::string file, out;
     TReadOptions opt;
+    opt.Designing = true;  // the components are looked at, not run
     std::vector<std::string> handlers;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--generic") opt.Generic = true;

@@ -203,7 +203,7 @@ int CmdMachine(const TArgs& argsIn) {
             std::cout << HostPath(arg(1)) << "\n";
             return 0;
         }
-        std::string s = GetShortPath(arg(1));
+        std::string s = ShortPathName(arg(1));
         if (s.empty()) throw EOSError(GetLastError());
         Out(s);
         return 0;
