@@ -10,6 +10,8 @@
 #include "forms/Forms.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Strings.h"
 
 namespace kv {
 
@@ -32,10 +34,14 @@ void ProcessMessages() {
 
 // Paths are held without a trailing backslash and joined with one.
 std::string WithBackslash(const std::string& path) {
-    return path.empty() || path.back() == '\\' ? path : path + "\\";
+    std::string r;
+    AddBackslash(path, r);
+    return r;
 }
 std::string WithoutBackslash(const std::string& path) {
-    return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+    std::string r;
+    RemoveBackslash(path, r);
+    return r;
 }
 
 void MakeFolderOf(const std::string& path) {
@@ -53,14 +59,6 @@ int SetDateAndClose(std::unique_ptr<TStream>& stream, const std::string& name, i
     }
     stream.reset();
     return FileSetDate(name, stamp);
-}
-
-// A new empty file "bat....TMP" in the system's temporary folder; "" on failure.
-std::string GetTempFile(const char* prefix) {
-    char dir[MAX_PATH + 1], name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof dir, dir);
-    if (n == 0 || n > MAX_PATH || !GetTempFileNameA(dir, prefix, 0, name)) return "";
-    return name;
 }
 
 // A sink that only counts, for testing members.
@@ -371,12 +369,9 @@ void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
         throw EKvlnCompress("Cannot open the file %s", {r.FileName});
     }
     auto temp = std::make_unique<TSpillStream>([this](std::string& name) {
-        name = GetTempFile("bat");
+        GetTempFile(false, name);
         try {
-            if (name.empty()) throw EFCreateError("");
-            // GetTempFile made it empty; truncating it again would make some
-            // file systems write it through on close.
-            return OpenStream(name, fmOpenReadWrite | fmShareExclusive);
+            return OpenStream(name, fmCreate);
         } catch (const Exception&) {
             throw EKvlnCompress("Cannot create the file %s", {name});
         }
