@@ -20,6 +20,8 @@ namespace {
 const char* const kCorruptHeaders =
     "Could not read the file headers for the compressed file. The Archive file could possible be corrupt";
 const char* const kAborted = "Operation aborted by user";
+const char* const kSizeMismatch =
+    "The decompressed file's size does not match with the actual size of the file.  The file is %s";
 constexpr uint16_t kSharedRead = fmOpenRead | fmShareDenyNone;
 constexpr uint16_t kSharedReadWrite = fmOpenReadWrite | fmShareDenyNone;
 constexpr int kInputBuffer = 65536;   // compressed bytes read at a time
@@ -281,65 +283,64 @@ void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
     FStoredEnd = 0;
     std::vector<std::string> entries;
     for (int i = 0; i < FFilesToProcess->Count(); ++i) entries.push_back(FFilesToProcess->Get(i));
-    try {
-        try {
-            MakeFolderOf(FCompressedFile);
-            if (Command == lzcOnlyAdd && FileExists(FCompressedFile)) {
-                try {
-                    FArchive = OpenStream(FCompressedFile, kSharedReadWrite);
-                } catch (const Exception&) {
-                    throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
-                }
-                try {
-                    FHeaders.LoadFromStream(*FArchive, 0);
-                } catch (const Exception&) {
-                    FArchive.reset();  // leave the damaged file as it is
-                    throw EKvlnCompress(kCorruptHeaders);
-                }
-                if (FHeaders.MultiDisk) {
-                    FArchive.reset();
-                    throw EKvlnCompress("Cannot add files to the disk set %s", {FCompressedFile});
-                }
-                FStoredCount = FHeaders.Count();
-                FStoredEnd =
-                    FStoredCount ? std::as_const(FHeaders).GetFileHeaders(FStoredCount - 1).HeaderRecord.NextHeaderPos : 5;
-                FHeaders.AddFiles(entries, true);
-            } else {
-                try {
-                    FArchive = OpenStream(FCompressedFile, fmCreate);
-                } catch (const Exception&) {
-                    throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
-                }
-                FStoredEnd = 5;
-                FHeaders.AddFiles(entries, false);
-            }
-            FHeaders.SaveToStream(*FArchive);
-            // The old last member's NextHeaderPos: the end of what the archive holds.
-            FArchive->SetPosition(FStoredEnd);
-            FHeaders.InitStats(FStats);
-            FStats.TotalCompressedSize = 0;
-            for (int i = 0; i < FHeaders.Count(); ++i) {
-                TFileHeader& h = FHeaders.GetFileHeaders(i);
-                if (!h.InArchive) AddMember(h, i, FileId);
-            }
-            FHeadersLoaded = false;
-        } catch (const EkcAborted&) {
-            RepairAfterFailedAdd();
-            OnAborted(this);
-        } catch (const EAbort&) {
-            RepairAfterFailedAdd();
-        } catch (...) {
-            FAbort = true;
-            RepairAfterFailedAdd();
-            throw;
+    struct TFinally {
+        TKvlnCompress& self;
+        ~TFinally() {
+            self.FArchive.reset();
+            self.FFilesToProcess->Clear();
         }
+    } finally{*this};
+    try {
+        MakeFolderOf(FCompressedFile);
+        if (Command == lzcOnlyAdd && FileExists(FCompressedFile)) {
+            try {
+                FArchive = OpenStream(FCompressedFile, kSharedReadWrite);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
+            }
+            try {
+                FHeaders.LoadFromStream(*FArchive, 0);
+            } catch (const Exception&) {
+                FArchive.reset();  // leave the damaged file as it is
+                throw EKvlnCompress(kCorruptHeaders);
+            }
+            if (FHeaders.MultiDisk) {
+                FArchive.reset();
+                throw EKvlnCompress("Cannot add files to the disk set %s", {FCompressedFile});
+            }
+            FStoredCount = FHeaders.Count();
+            FStoredEnd =
+                FStoredCount ? std::as_const(FHeaders).GetFileHeaders(FStoredCount - 1).HeaderRecord.NextHeaderPos : 5;
+            FHeaders.AddFiles(entries, true);
+        } else {
+            try {
+                FArchive = OpenStream(FCompressedFile, fmCreate);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
+            }
+            FStoredEnd = 5;
+            FHeaders.AddFiles(entries, false);
+        }
+        FHeaders.SaveToStream(*FArchive);
+        // The old last member's NextHeaderPos: the end of what the archive holds.
+        FArchive->SetPosition(FStoredEnd);
+        FHeaders.InitStats(FStats);
+        FStats.TotalCompressedSize = 0;
+        for (int i = 0; i < FHeaders.Count(); ++i) {
+            TFileHeader& h = FHeaders.GetFileHeaders(i);
+            if (!h.InArchive) AddMember(h, i, FileId);
+        }
+        FHeadersLoaded = false;
+    } catch (const EkcAborted&) {
+        RepairAfterFailedAdd();
+        OnAborted(this);
+    } catch (const EAbort&) {
+        RepairAfterFailedAdd();
     } catch (...) {
-        FArchive.reset();
-        FFilesToProcess->Clear();
+        FAbort = true;
+        RepairAfterFailedAdd();
         throw;
     }
-    FArchive.reset();
-    FFilesToProcess->Clear();
 }
 
 // A failed add would leave a count that promises members never written; the
@@ -466,9 +467,9 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
     int index = FHeaders.IndexOf(entry);
     if (index < 0)
         throw EKvlnCompress("The file <%s> was not found in the archive <%s>", {entry, FCompressedFile});
-    const TFileHeader& member = std::as_const(FHeaders).GetFileHeaders(index);
-    const THeaderRecord& h = member.HeaderRecord;
-    member.ToStats(FStats);
+    // A copy: handlers may make the engine read another table.
+    const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
+    std::as_const(FHeaders).GetFileHeaders(index).ToStats(FStats);
     if (Trim(DestFileName).empty()) DestFileName = ExtractFileName(h.FileName);
     OnBeforeExtracting(this, FStats);
     std::string dest = Destination();
@@ -516,9 +517,7 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         OnStatus(this, FStats);
         int64_t size = out->Size();
         int dated = SetDateAndClose(out, dest, FileDateOf(h.FileDate));
-        const char* mismatch =
-            "The decompressed file's size does not match with the actual size of the file.  The file is %s";
-        if (size != h.FileSize) throw EKvlnCompress(mismatch, {h.FileName});
+        if (size != h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
         if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
         if (dated != 0) throw EKvlnCompress("Cannot set the date of the file just extracted.");
         OnAfterExtracting(this, FStats);
@@ -570,9 +569,7 @@ bool TKvlnCompress::Decompress(const THeaderRecord& h, TStream& Dest) {
             ProcessMessages();
             if (n > 0) {
                 if (static_cast<int64_t>(FStats.FilePosition) + n > h.FileSize)
-                    throw EKvlnCompress(
-                        "The decompressed file's size does not match with the actual size of the file.  The file is %s",
-                        {h.FileName});
+                    throw EKvlnCompress(kSizeMismatch, {h.FileName});
                 int64_t w = Dest.Write(out, n);
                 if (w < n) FullDisk();
                 FStats.FilePosition += static_cast<int32_t>(w);
@@ -596,10 +593,9 @@ void TKvlnCompress::TestFile(int Index) {
     if (Index < 0 || Index >= FileCount())
         throw EKvlnCompress("Tried to access the %dth file. This file is not defined", {Index});
     FAbort = false;
-    const TFileHeader& member = std::as_const(FHeaders).GetFileHeaders(Index);
-    const THeaderRecord& h = member.HeaderRecord;
+    const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(Index).HeaderRecord;
     FHeaders.InitStats(FStats);
-    member.ToStats(FStats);
+    std::as_const(FHeaders).GetFileHeaders(Index).ToStats(FStats);
     struct TClose {
         std::unique_ptr<TStream>& s;
         ~TClose() { s.reset(); }
@@ -609,10 +605,7 @@ void TKvlnCompress::TestFile(int Index) {
     FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
     TNullStream sink;
     bool ended = Decompress(h, sink);
-    if (sink.Size() != h.FileSize)
-        throw EKvlnCompress(
-            "The decompressed file's size does not match with the actual size of the file.  The file is %s",
-            {h.FileName});
+    if (sink.Size() != h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
     if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
 }
 
