@@ -1,6 +1,7 @@
 #include "install/TInstall.h"
 
 #include <cstring>
+#include <memory>
 
 #include "paths/TPathSpecifier.h"
 #include "platform/Boot.h"
@@ -22,6 +23,8 @@ TCustomInstall* CurrentInstall() { return dynamic_cast<TCustomInstall*>(CurrentI
 namespace {
 
 const char* const kStartHookName = "InstallStartHook";
+// The bitmap resource of the wizard pages' theme picture when a definition has none.
+const char* const kDefaultThemeBitmap = "INSTALLTHEME1";
 
 // ---- the machine's services ---------------------------------------------------------------
 
@@ -138,6 +141,8 @@ TCustomInstall::TCustomInstall(TComponent* owner) : TFileContainer(owner) {
     GroupName = "Main";
     AllowChoice = false;
     StoreArchive(FindStandardSpecifier("TpsMainArchiveFile"), "");
+    LoadBitmapResource(*FDialogThemeBitmap.Bitmap(), kDefaultThemeBitmap);
+    FDialogThemeBitmap.StoreEmpty = true;
     if (!InState(csDesigning)) {
         Application->OnException = TExceptionEvent(
             [this](TObject* sender, const Exception& e) { HandleException(sender, e); }, "InstallHandleException");
@@ -156,6 +161,15 @@ TCustomInstall::~TCustomInstall() {
     if (CurrentInstallDriver() == this) SetCurrentInstallDriver(nullptr);
     if (DefaultNetLocation == NetLocation()) DefaultNetLocation = nullptr;
     if (FRunBatch) WinExec(FCleanupBatch.c_str(), SW_HIDE);
+}
+
+bool TCustomInstall::DialogThemeBitmapStored() const {
+    static const std::unique_ptr<TPicture> builtIn = [] {
+        auto p = std::make_unique<TPicture>();
+        LoadBitmapResource(*p->Bitmap(), kDefaultThemeBitmap);
+        return p;
+    }();
+    return !FDialogThemeBitmap.Equals(*builtIn);
 }
 
 // ---- setters ----------------------------------------------------------------------------------
@@ -609,6 +623,8 @@ KV_REGISTER_CLASS(TInstall, TCustomInstall) {
     b.Object<TStrings>("Description", &TInstall::Description);
     b.String("DestDir", &TInstall::DestDir, &TInstall::SetDestDir, "\\MyApplication");
     b.Reference<TCustomPathSpecifier>("DestDirType", &TInstall::DestDirType, &TInstall::SetDestDirType);
+    b.Object<TPicture>("DialogThemeBitmap", &TInstall::DialogThemeBitmap)
+        .StoredIf(&TInstall::DialogThemeBitmapStored);
     b.Enum<TDistributeType>("DistributeType", DistributeTypeInfo, &TInstall::DistributeType,
                             &TInstall::SetDistributeType, dtTraditional);
     b.String("GroupName", [](const TInstall& i) { return i.GroupName; },

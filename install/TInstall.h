@@ -9,6 +9,7 @@
 #include <string>
 
 #include "forms/Forms.h"
+#include "forms/Graphics.h"
 #include "objects/TCustomInstallFile.h"
 #include "objects/TFileContainer.h"
 
@@ -83,6 +84,10 @@ public:
     virtual void SetDistributeType(TDistributeType value);
     TBuildInfo* BuildInfo() { return &FBuildInfo; }
     virtual void SetBuildInfo(const TBuildInfo* value) { FBuildInfo.Assign(value); }
+    // Shown on the wizard pages; the built-in INSTALLTHEME1 unless the definition has its own.
+    TPicture* DialogThemeBitmap() { return &FDialogThemeBitmap; }
+    virtual void SetDialogThemeBitmap(const TPicture* value) { FDialogThemeBitmap.Assign(value); }
+    bool DialogThemeBitmapStored() const;
     TInstallInformation* Information() { return &FInformation; }
     void SetInformation(const TInstallInformation* value) { FInformation.Assign(value); }
     TStrings* PresetupFiles() { return &FPresetupFiles; }
@@ -162,6 +167,7 @@ private:
     bool FUseLoadingProgram = true;
     TDistributeType FDistributeType = dtTraditional;
     TBuildInfo FBuildInfo;
+    TPicture FDialogThemeBitmap;
     TInstallInformation FInformation;
     TStringList FPresetupFiles;
 
