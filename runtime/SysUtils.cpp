@@ -59,7 +59,7 @@ std::string ExpText(double v, int prec) {
     std::string mant = s.substr(0, e);
     char sign = s[e + 1];
     std::string exp = s.substr(e + 2);
-    while (exp.size() < 3) exp.insert(0, "0");
+    if (exp.size() < 3) exp = std::string(3 - exp.size(), '0') + exp;
     return mant + "E" + sign + exp;
 }
 

@@ -1,0 +1,764 @@
+#include "archive/TKvlnCompress.h"
+
+#include <zlib.h>
+
+#include <climits>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "forms/Forms.h"
+#include "platform/FileStream.h"
+#include "platform/Files.h"
+#include "routines/routines_API.h"
+#include "routines/routines_Strings.h"
+
+namespace kv {
+
+namespace {
+
+const char* const kCorruptHeaders =
+    "Could not read the file headers for the compressed file. The Archive file could possible be corrupt";
+const char* const kAborted = "Operation aborted by user";
+const char* const kSizeMismatch =
+    "The decompressed file's size does not match with the actual size of the file.  The file is %s";
+constexpr uint16_t kSharedRead = fmOpenRead | fmShareDenyNone;
+constexpr uint16_t kSharedReadWrite = fmOpenReadWrite | fmShareDenyNone;
+constexpr int kInputBuffer = 65536;   // compressed bytes read at a time
+constexpr int kOutputBuffer = 4096;   // decompressed bytes per progress point
+constexpr int kCopyBuffer = 8192;     // disk-set and plain copies
+constexpr int kMaxDisk = 255;         // disk numbers are one byte
+
+// Lets a Cancel button be noticed at every progress point.
+void ProcessMessages() {
+    if (Application) Application->ProcessMessages();
+}
+
+// Paths are held without a trailing backslash and joined with one.
+std::string WithBackslash(const std::string& path) {
+    std::string r;
+    AddBackslash(path, r);
+    return r;
+}
+std::string WithoutBackslash(const std::string& path) {
+    std::string r;
+    RemoveBackslash(path, r);
+    return r;
+}
+
+void MakeFolderOf(const std::string& path) {
+    std::string folder = WithoutBackslash(ExtractFilePath(path));
+    if (!folder.empty()) ForceDirectories(folder);
+}
+
+// Gives an open file its last-write time through its handle (a stream without one
+// by name, once closed), and closes it; 0 or the Windows error.
+int SetDateAndClose(std::unique_ptr<TStream>& stream, const std::string& name, int32_t stamp) {
+    if (auto* h = dynamic_cast<THandleStream*>(stream.get())) {
+        int r = FileSetDate(h->Handle(), stamp);
+        stream.reset();
+        return r;
+    }
+    stream.reset();
+    return FileSetDate(name, stamp);
+}
+
+// A sink that only counts, for testing members.
+class TNullStream : public TStream {
+public:
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void*, int64_t count) override {
+        FSize += count;
+        return count;
+    }
+    int64_t Seek(int64_t, TSeekOrigin) override { return FSize; }
+
+private:
+    int64_t FSize = 0;
+};
+
+// The DOS timestamp of a stored date; 0 (no valid stamp) for dates that are no dates.
+int32_t FileDateOf(double date) {
+    if (!(date >= 0 && date < 100000)) return 0;
+    return DateTimeToFileDate(date);
+}
+
+// Holds a member's compressed data: in memory while it is small, else in a
+// temporary file (deleted with the stream). Small members thus cost no file.
+class TSpillStream : public TStream {
+public:
+    using TCreateFile = std::function<std::unique_ptr<TStream>(std::string& name)>;
+    static constexpr int64_t MemoryLimit = 8 << 20;
+
+    explicit TSpillStream(TCreateFile create) : FCreate(std::move(create)) {}
+    ~TSpillStream() override {
+        if (FFile) {
+            FFile.reset();
+            DeleteFileA(FName.c_str());
+        }
+    }
+    int64_t Read(void* b, int64_t n) override { return Active().Read(b, n); }
+    int64_t Write(const void* b, int64_t n) override {
+        if (!FFile && FMemory.Size() + n > MemoryLimit) {
+            FFile = FCreate(FName);
+            FFile->WriteBuffer(FMemory.Data().data(), FMemory.Size());
+            FMemory.Clear();
+        }
+        return Active().Write(b, n);
+    }
+    int64_t Seek(int64_t o, TSeekOrigin origin) override { return Active().Seek(o, origin); }
+
+private:
+    TStream& Active() { return FFile ? *FFile : static_cast<TStream&>(FMemory); }
+
+    TCreateFile FCreate;
+    TMemoryStream FMemory;
+    std::unique_ptr<TStream> FFile;
+    std::string FName;
+};
+
+struct TInflater {
+    z_stream z{};
+    TInflater() {
+        if (inflateInit2(&z, 15) < 0) throw Exception("error");
+    }
+    ~TInflater() { inflateEnd(&z); }
+};
+
+}  // namespace
+
+const TEnumInfo TCompressionLevelInfo{"TCompressionLevel", {"colNone", "colFastest", "colDefault", "colMax"}};
+
+KV_REGISTER_CLASS(TKvlnCompress, TComponent) {
+    b.Boolean("Abort", &TKvlnCompress::Abort, &TKvlnCompress::SetAbort, false)
+        .String("CompressedFile", &TKvlnCompress::CompressedFile, &TKvlnCompress::SetCompressedFile)
+        .Enum<TCompressionLevel>("CompressionLevel", TCompressionLevelInfo, &TKvlnCompress::CompressionLevel,
+                                 &TKvlnCompress::SetCompressionLevel, colMax)
+        .String("ExtractDirectory", &TKvlnCompress::ExtractDirectory, &TKvlnCompress::SetExtractDirectory)
+        .Object<TStrings>("FilesToProcess", &TKvlnCompress::FilesToProcess)
+        .Integer("Offset", &TKvlnCompress::Offset, &TKvlnCompress::SetOffset, 0)
+        .Enum<TOverwriteType>("Overwrite", TOverwriteTypeInfo, &TKvlnCompress::Overwrite,
+                              &TKvlnCompress::SetOverwrite, owAlways)
+        .Event("OnAborted", &TKvlnCompress::OnAborted)
+        .Event("OnAfterAdding", &TKvlnCompress::OnAfterAdding)
+        .Event("OnBeforeAdding", &TKvlnCompress::OnBeforeAdding)
+        .Event("OnAfterExtracting", &TKvlnCompress::OnAfterExtracting)
+        .Event("OnBeforeExtracting", &TKvlnCompress::OnBeforeExtracting)
+        .Event("OnFullDisk", &TKvlnCompress::OnFullDisk)
+        .Event("OnListing", &TKvlnCompress::OnListing)
+        .Event("OnNewDisk", &TKvlnCompress::OnNewDisk)
+        .Event("OnReplace", &TKvlnCompress::OnReplace)
+        .Event("OnStatus", &TKvlnCompress::OnStatus);
+}
+
+TKvlnCompress::TKvlnCompress(TComponent* Owner)
+    : TComponent(Owner), FFilesToProcess(std::make_unique<TStringList>()) {}
+
+TKvlnCompress::~TKvlnCompress() = default;
+
+std::unique_ptr<TStream> TKvlnCompress::OpenStream(const std::string& path, uint16_t mode) {
+    return std::make_unique<TFileStream>(path, mode);
+}
+
+void TKvlnCompress::SetCompressedFile(const std::string& Value) {
+    if (AnsiCompareText(Value, FCompressedFile) == 0) return;
+    // Moving between the disk files of one set keeps the table.
+    if (FHeadersLoaded && AnsiCompareText(ChangeFileExt(Value, ".1"), ChangeFileExt(FCompressedFile, ".1")) != 0)
+        FHeadersLoaded = false;
+    FCompressedFile = Value;
+}
+
+void TKvlnCompress::SetFilesToProcess(TStrings* Value) {
+    if (!Value) {
+        FFilesToProcess->Clear();
+        return;
+    }
+    for (int i = Value->Count() - 1; i >= 0; --i)
+        if (Trim(Value->Get(i)).empty()) Value->Delete(i);
+    FFilesToProcess->Assign(Value);
+}
+
+// ---- the header table ---------------------------------------------------------------
+
+void TKvlnCompress::ReadHeaders() {
+    std::unique_ptr<TStream> stream;
+    try {
+        if (!FileExists(FCompressedFile)) throw EFOpenError("");
+        stream = OpenStream(FCompressedFile, kSharedRead);
+    } catch (const Exception&) {
+        throw EKvlnCompress("Cannot open the compressed file %s", {FCompressedFile});
+    }
+    FHeadersLoaded = false;
+    FFileIdTable.fill(0);
+    try {
+        FHeaders.LoadFromStream(*stream, FOffset);
+        for (int i = 0; i < FHeaders.Count(); ++i) {
+            int32_t id = std::as_const(FHeaders).GetFileHeaders(i).HeaderRecord.FileId;
+            if (id >= 0 && id < FileIdCount) FFileIdTable[static_cast<size_t>(id)] = i;
+        }
+    } catch (const Exception&) {
+        throw EKvlnCompress(kCorruptHeaders);
+    }
+    FHeadersLoaded = true;
+}
+
+void TKvlnCompress::LoadIfNeeded() {
+    if (!FHeadersLoaded && FMode != kmAdding) ReadHeaders();
+}
+
+int TKvlnCompress::FileCount() {
+    LoadIfNeeded();
+    return FHeaders.Count();
+}
+
+TlzhFileStats TKvlnCompress::GetFileStats(int Index) {
+    if (Index < 0 || Index >= FileCount())
+        throw EKvlnCompress("Tried to access the %dth file. This file is not defined", {Index});
+    FHeaders.InitStats(FStats);
+    std::as_const(FHeaders).GetFileHeaders(Index).ToStats(FStats);
+    return FStats;
+}
+
+int TKvlnCompress::IndexOfFileId(int32_t FileId) {
+    if (!FHeadersLoaded) ReadHeaders();
+    if (FileId < 0 || FileId >= FileIdCount) return 0;
+    return FFileIdTable[static_cast<size_t>(FileId)];
+}
+
+// ---- disks -------------------------------------------------------------------------
+
+void TKvlnCompress::OpenDisk(std::unique_ptr<TStream>& Stream, int32_t DiskNumber, uint16_t Mode,
+                             std::string& FileName) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        Stream.reset();
+        if (FHeaders.MultiDisk) FileName = ChangeFileExt(FileName, "." + IntToStr(DiskNumber));
+        if (!FileExists(FileName)) {
+            if (!OnNewDisk) throw EKvlnCompress("Could not open the correct disk file %d", {DiskNumber});
+            std::string path = WithoutBackslash(ExtractFilePath(FileName));
+            OnNewDisk(this, DiskNumber, path);
+            FileName = WithBackslash(path) + ExtractFileName(FileName);
+            if (!FileExists(FileName)) continue;
+        }
+        try {
+            Stream = OpenStream(FileName, Mode);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot open the compressed file %s", {FileName});
+        }
+        return;
+    }
+    throw EKvlnCompress("Cannot open the compressed file %s", {FileName});
+}
+
+void TKvlnCompress::FullDisk() {
+    if (OnFullDisk) {
+        OnFullDisk(this);
+        return;
+    }
+    throw EkcDiskFull("The disk is full");
+}
+
+// ---- adding ----------------------------------------------------------------------------
+
+void TKvlnCompress::AddStatus() {
+    if (FAbort) throw EkcAborted(kAborted);
+    ProcessMessages();
+    if (!FDest) throw EKvlnCompress("AddStatus has Nil DestFile");
+    int64_t p = FSource ? FSource->Position() : 0;
+    FStats.TotalPosition += p - FStats.FilePosition - 1;
+    FStats.FilePosition = static_cast<int32_t>(p - 1);
+    FStats.CompressedSize = static_cast<int32_t>(std::min<int64_t>(FDest->Size(), INT32_MAX));
+    FStats.FilePercent = Percentage(FStats.FilePosition, FStats.FileSize);
+    FStats.TotalPercent = Percentage(FStats.TotalPosition, FStats.TotalSize);
+    OnStatus(this, FStats);
+}
+
+void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
+    FAbort = false;
+    FMode = kmAdding;
+    FHeaders.MultiDisk = 0;
+    FOffset = 0;
+    // The table is rebuilt from the entries; whatever was loaded no longer holds.
+    FHeadersLoaded = false;
+    FStoredCount = 0;
+    FStoredEnd = 0;
+    std::vector<std::string> entries;
+    for (int i = 0; i < FFilesToProcess->Count(); ++i) entries.push_back(FFilesToProcess->Get(i));
+    struct TFinally {
+        TKvlnCompress& self;
+        ~TFinally() {
+            self.FArchive.reset();
+            self.FFilesToProcess->Clear();
+        }
+    } finally{*this};
+    try {
+        MakeFolderOf(FCompressedFile);
+        if (Command == lzcOnlyAdd && FileExists(FCompressedFile)) {
+            try {
+                FArchive = OpenStream(FCompressedFile, kSharedReadWrite);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
+            }
+            try {
+                FHeaders.LoadFromStream(*FArchive, 0);
+            } catch (const Exception&) {
+                FArchive.reset();  // leave the damaged file as it is
+                throw EKvlnCompress(kCorruptHeaders);
+            }
+            if (FHeaders.MultiDisk) {
+                FArchive.reset();
+                throw EKvlnCompress("Cannot add files to the disk set %s", {FCompressedFile});
+            }
+            FStoredCount = FHeaders.Count();
+            FStoredEnd =
+                FStoredCount ? std::as_const(FHeaders).GetFileHeaders(FStoredCount - 1).HeaderRecord.NextHeaderPos : 5;
+            FHeaders.AddFiles(entries, true);
+        } else {
+            try {
+                FArchive = OpenStream(FCompressedFile, fmCreate);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {FCompressedFile});
+            }
+            FStoredEnd = 5;
+            FHeaders.AddFiles(entries, false);
+        }
+        FHeaders.SaveToStream(*FArchive);
+        // The old last member's NextHeaderPos: the end of what the archive holds.
+        FArchive->SetPosition(FStoredEnd);
+        FHeaders.InitStats(FStats);
+        FStats.TotalCompressedSize = 0;
+        for (int i = 0; i < FHeaders.Count(); ++i) {
+            TFileHeader& h = FHeaders.GetFileHeaders(i);
+            if (!h.InArchive) AddMember(h, i, FileId);
+        }
+        FHeadersLoaded = false;
+    } catch (const EkcAborted&) {
+        RepairAfterFailedAdd();
+        OnAborted(this);
+    } catch (const EAbort&) {
+        RepairAfterFailedAdd();
+    } catch (...) {
+        FAbort = true;
+        RepairAfterFailedAdd();
+        throw;
+    }
+}
+
+// A failed add would leave a count that promises members never written; the
+// archive is cut back to the members stored completely.
+void TKvlnCompress::RepairAfterFailedAdd() {
+    FHeadersLoaded = false;
+    if (!FArchive) return;
+    try {
+        FArchive->SetPosition(0);
+        FArchive->WriteI32(FStoredCount);
+        FArchive->WriteU8(0);
+        FArchive->SetSize(FStoredEnd);
+    } catch (const Exception&) {
+    }
+}
+
+void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
+    THeaderRecord& r = h.HeaderRecord;
+    struct TCleanup {
+        TKvlnCompress& self;
+        ~TCleanup() { self.FSource = self.FDest = nullptr; }
+    } cleanup{*this};
+    std::unique_ptr<TStream> source;
+    try {
+        source = OpenStream(r.FileName, kSharedRead);
+    } catch (const Exception&) {
+        throw EKvlnCompress("Cannot open the file %s", {r.FileName});
+    }
+    auto temp = std::make_unique<TSpillStream>([this](std::string& name) {
+        GetTempFile(false, name);
+        try {
+            return OpenStream(name, fmCreate);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot create the file %s", {name});
+        }
+    });
+
+    h.ToStats(FStats);
+    FStats.CompressedSize = 0;
+    OnBeforeAdding(this, FStats);
+    FSource = source.get();
+    FDest = temp.get();
+    {
+        TCompressionStream z(FCompressionLevel, *temp);
+        z.OnProgress = [this](TCustomZlibStream*) { AddStatus(); };
+        z.CopyFrom(*source, 0);
+        z.Finish();
+    }
+    int64_t packed = temp->Size();
+    if (packed > INT32_MAX) throw EKvlnCompress("The file %s is too large for an archive", {r.FileName});
+    FStats.CompressionRatio = Percentage(packed, FStats.FileSize);
+    FStats.FileDone = true;
+    AddStatus();
+    FStats.FileDone = false;
+
+    temp->SetPosition(0);
+    int64_t headerPos = FArchive->Position();
+    h.SaveToStream(*FArchive);
+    r.DataPos = static_cast<int32_t>(FArchive->Position());
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(packed, 1), 1 << 20)));
+    int64_t copied = 0;
+    try {
+        while (copied < packed) {
+            int64_t n = temp->Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+            if (n <= 0) break;
+            int64_t w = FArchive->Write(buffer.data(), n);
+            copied += w;
+            if (w < n) break;
+        }
+    } catch (const Exception&) {
+    }
+    if (copied < packed) FullDisk();
+    FStats.TotalCompressedSize += packed;
+    int64_t end = FArchive->Position();
+    if (end > INT32_MAX) throw EKvlnCompress("The compressed file %s would exceed 2 GiB", {FCompressedFile});
+    r.LastBytePos = static_cast<int32_t>(end - 1);
+    r.NextHeaderPos = static_cast<int32_t>(end);
+    r.CompressedSize = FStats.CompressedSize;
+    r.FileId = FileId;
+    if (FileId >= 0 && FileId < FileIdCount) FFileIdTable[static_cast<size_t>(FileId)] = index;
+    FArchive->SetPosition(headerPos);
+    h.SaveToStream(*FArchive);
+    FArchive->SetPosition(end);
+    h.InArchive = true;
+    ++FStoredCount;
+    FStoredEnd = end;
+    OnAfterAdding(this, FStats);
+}
+
+// ---- extracting ----------------------------------------------------------------------
+
+void TKvlnCompress::Extract() {
+    FAbort = false;
+    FMode = kmExtracting;
+    struct TFinally {
+        TKvlnCompress& self;
+        ~TFinally() {
+            self.FArchive.reset();
+            self.FFilesToProcess->Clear();
+            self.DestFileName.clear();
+        }
+    } finally{*this};
+    try {
+        if (!FHeadersLoaded) ReadHeaders();
+        CurrentDisk = 0;
+        FHeaders.InitStats(FStats);
+        FHeaders.SumSizes(FStats);
+        for (int i = 0; i < FFilesToProcess->Count(); ++i) ExtractMember(FFilesToProcess->Get(i));
+    } catch (const EkcAborted&) {
+        OnAborted(this);
+    } catch (const EAbort&) {
+    } catch (...) {
+        FAbort = true;
+        throw;
+    }
+}
+
+std::string TKvlnCompress::Destination() const {
+    return WithBackslash(FExtractDirectory) + ExtractFileName(DestFileName);
+}
+
+void TKvlnCompress::ExtractMember(const std::string& entry) {
+    SkipFile = false;
+    int index = FHeaders.IndexOf(entry);
+    if (index < 0)
+        throw EKvlnCompress("The file <%s> was not found in the archive <%s>", {entry, FCompressedFile});
+    // A copy: handlers may make the engine read another table.
+    const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
+    std::as_const(FHeaders).GetFileHeaders(index).ToStats(FStats);
+    if (Trim(DestFileName).empty()) DestFileName = ExtractFileName(h.FileName);
+    OnBeforeExtracting(this, FStats);
+    std::string dest = Destination();
+
+    bool extract = true;
+    if (FileExists(dest)) {
+        switch (TVersionResource::CompareWithArchived(h.FileVersion, dest, FOverwrite, h.FileDate)) {
+            case 0: throw EKvlnCompress("Error comparing file versions in TKvlnCompress");
+            case 2: break;
+            default: extract = false;
+        }
+        if (extract && OnReplace) {
+            OnReplace(this, FStats);
+            dest = Destination();
+        }
+    }
+    if (SkipFile) extract = false;
+
+    if (!extract) {
+        FStats.FileDone = true;
+        OnStatus(this, FStats);
+    } else {
+        // The archive stays open from member to member while it is the right file.
+        int32_t firstDisk = h.StartDisk == 0 ? 1 : h.StartDisk;
+        if (!FArchive || FArchiveDisk != firstDisk) {
+            OpenDisk(FArchive, firstDisk, kSharedRead, FCompressedFile);
+            FArchiveDisk = firstDisk;
+        }
+        CurrentDisk = h.StartDisk;
+        std::unique_ptr<TStream> out;
+        try {
+            out = OpenStream(dest, fmCreate);
+        } catch (const Exception&) {
+            // Most folders exist already; only a failure is worth the look.
+            try {
+                MakeFolderOf(dest);
+                out = OpenStream(dest, fmCreate);
+            } catch (const Exception&) {
+                throw EKvlnCompress("Cannot create the file %s", {dest});
+            }
+        }
+        FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
+        bool ended = Decompress(h, *out);
+        FStats.FileDone = true;
+        OnStatus(this, FStats);
+        int64_t size = out->Size();
+        int dated = SetDateAndClose(out, dest, FileDateOf(h.FileDate));
+        if (size != h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
+        if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
+        if (dated != 0) throw EKvlnCompress("Cannot set the date of the file just extracted.");
+        OnAfterExtracting(this, FStats);
+    }
+    DestFileName.clear();
+}
+
+int64_t TKvlnCompress::ReadMemberInput(const THeaderRecord& h, uint8_t* buffer, int64_t size) {
+    int64_t n = size;
+    if (CurrentDisk >= h.EndDisk) {
+        int64_t left = static_cast<int64_t>(FOffset) + h.LastBytePos + 1 - FArchive->Position();
+        if (left <= 0) return 0;
+        n = std::min(n, left);
+    }
+    int64_t r = FArchive->Read(buffer, n);
+    return r < 0 ? 0 : r;
+}
+
+bool TKvlnCompress::Decompress(const THeaderRecord& h, TStream& Dest) {
+    TInflater inf;
+    z_stream& z = inf.z;
+    std::vector<uint8_t> in(kInputBuffer);
+    uint8_t out[kOutputBuffer];
+    bool ended = false;
+    for (;;) {
+        int64_t n;
+        do {
+            z.next_out = out;
+            z.avail_out = kOutputBuffer;
+            while (z.avail_out > 0 && !ended) {
+                if (z.avail_in == 0) {
+                    z.next_in = in.data();
+                    z.avail_in = static_cast<uInt>(ReadMemberInput(h, in.data(), kInputBuffer));
+                }
+                // With no input left this still drains what inflate holds back.
+                int rc = inflate(&z, Z_NO_FLUSH);
+                if (rc == Z_STREAM_END) {
+                    ended = true;
+                } else if (rc == Z_BUF_ERROR) {
+                    break;  // no progress without more input
+                } else if (rc == Z_MEM_ERROR) {
+                    throw Exception("error");
+                } else if (rc != Z_OK) {
+                    throw EKvlnCompress("The compressed data of the file %s is corrupt", {h.FileName});
+                }
+            }
+            n = kOutputBuffer - z.avail_out;
+            if (FAbort) throw EkcAborted(kAborted);
+            ProcessMessages();
+            if (n > 0) {
+                if (static_cast<int64_t>(FStats.FilePosition) + n > h.FileSize)
+                    throw EKvlnCompress(kSizeMismatch, {h.FileName});
+                int64_t w = Dest.Write(out, n);
+                if (w < n) FullDisk();
+                FStats.FilePosition += static_cast<int32_t>(w);
+                FStats.TotalPosition += w;
+                FStats.FilePercent = Percentage(FStats.FilePosition, FStats.FileSize);
+                FStats.TotalPercent = Percentage(FStats.TotalPosition, FStats.TotalSize);
+                OnStatus(this, FStats);
+            }
+        } while (n > 0);
+        if (ended || CurrentDisk >= h.EndDisk) break;
+        ++CurrentDisk;
+        FArchiveDisk = 0;
+        OpenDisk(FArchive, CurrentDisk, kSharedRead, FCompressedFile);
+        FArchiveDisk = CurrentDisk;
+        FArchive->SetPosition(0);
+    }
+    return ended;
+}
+
+void TKvlnCompress::TestFile(int Index) {
+    if (Index < 0 || Index >= FileCount())
+        throw EKvlnCompress("Tried to access the %dth file. This file is not defined", {Index});
+    FAbort = false;
+    const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(Index).HeaderRecord;
+    FHeaders.InitStats(FStats);
+    std::as_const(FHeaders).GetFileHeaders(Index).ToStats(FStats);
+    struct TClose {
+        std::unique_ptr<TStream>& s;
+        ~TClose() { s.reset(); }
+    } close{FArchive};
+    OpenDisk(FArchive, h.StartDisk == 0 ? 1 : h.StartDisk, kSharedRead, FCompressedFile);
+    CurrentDisk = h.StartDisk;
+    FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
+    TNullStream sink;
+    bool ended = Decompress(h, sink);
+    if (sink.Size() != h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
+    if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
+}
+
+// ---- disk sets ----------------------------------------------------------------------
+
+std::string TKvlnCompress::CheckedDiskName(const std::string& folder, const std::string& diskFileName) {
+    if (CurrentDisk > kMaxDisk) throw EKvlnCompress("A disk set cannot have more than %d disks", {kMaxDisk});
+    return WithBackslash(folder) + ChangeFileExt(ExtractFileName(diskFileName), "." + IntToStr(CurrentDisk));
+}
+
+bool TKvlnCompress::CopyChunk(THeaderRecord& h, TStream& source, std::unique_ptr<TStream>& disk,
+                              std::string& folder, const std::string& diskFileName) {
+    if (FAbort) throw EkcAborted(kAborted);
+    int64_t pos = source.Position();
+    int64_t last = static_cast<int64_t>(h.LastBytePos) + FOffset;
+    if (pos > last) return false;
+    uint8_t buffer[kCopyBuffer];
+    int64_t n = std::min<int64_t>(kCopyBuffer, last - pos + 1);
+    if (source.Read(buffer, n) != n)
+        throw EKvlnCompress("The compressed file %s ends inside the data of %s", {FCompressedFile, h.FileName});
+    ProcessMessages();
+    int64_t w = disk->Write(buffer, n);
+    if (w < n) {
+        disk.reset();
+        ++CurrentDisk;
+        if (!OnNewDisk)
+            throw EKvlnCompress(
+                "There was no event handler for the OnNewDisk event, therefore no new disk could be inserted");
+        OnNewDisk(this, CurrentDisk, folder);
+        std::string name = CheckedDiskName(folder, diskFileName);
+        try {
+            disk = OpenStream(name, fmCreate);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot create the file %s", {name});
+        }
+        if (disk->Write(buffer + w, n - w) < n - w)
+            throw EKvlnCompress("There is too little space on this disk to operate");
+    }
+    FStats.FilePosition += static_cast<int32_t>(n);
+    FStats.FilePercent = Percentage(FStats.FilePosition, FStats.CompressedSize);
+    FStats.TotalPosition += n;
+    FStats.TotalPercent = Percentage(FStats.TotalPosition, FStats.TotalCompressedSize);
+    OnStatus(this, FStats);
+    return true;
+}
+
+void TKvlnCompress::CopyToDisks(const std::string& DestDir, const std::string& DiskFileName) {
+    FAbort = false;
+    std::unique_ptr<TStream> source, disk;
+    try {
+        if (!FHeadersLoaded) ReadHeaders();
+        // Positions of a disk set name other files; copying them as one would garble the set.
+        if (FHeaders.MultiDisk) throw EKvlnCompress("The compressed file %s is already a disk set", {FCompressedFile});
+        CurrentDisk = 1;
+        FHeaders.MultiDisk = 1;
+        FHeaders.InitStats(FStats);
+        try {
+            source = OpenStream(FCompressedFile, kSharedReadWrite);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot open the compressed file %s", {FCompressedFile});
+        }
+        std::string diskName = WithBackslash(DestDir) + ExtractFileName(DiskFileName);
+        try {
+            disk = OpenStream(diskName, fmCreate);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot create the file %s", {diskName});
+        }
+        FHeaders.SaveToStream(*disk);
+        std::string folder = DestDir;
+        for (int i = 0; i < FHeaders.Count(); ++i) {
+            TFileHeader& h = FHeaders.GetFileHeaders(i);
+            h.ToStats(FStats);
+            source->SetPosition(static_cast<int64_t>(h.HeaderRecord.DataPos) + FOffset);
+            int64_t start = disk->Position();
+            int startDisk = CurrentDisk;
+            while (CopyChunk(h.HeaderRecord, *source, disk, folder, DiskFileName)) {
+            }
+            h.HeaderRecord.DataPos = static_cast<int32_t>(start);
+            h.HeaderRecord.StartDisk = static_cast<uint8_t>(startDisk);
+            h.HeaderRecord.LastBytePos = static_cast<int32_t>(disk->Position() - 1);
+            h.HeaderRecord.EndDisk = static_cast<uint8_t>(CurrentDisk);
+        }
+        std::string last = CurrentDisk == 1 ? diskName : CheckedDiskName(folder, DiskFileName);
+        OpenDisk(disk, 1, kSharedReadWrite, last);
+        FHeaders.SaveToStream(*disk);
+    } catch (const EkcAborted&) {
+        // Half rewritten, the table describes neither the archive nor a disk set.
+        FHeadersLoaded = false;
+        OnAborted(this);
+    } catch (...) {
+        FHeadersLoaded = false;
+        FAbort = true;
+        throw;
+    }
+}
+
+// ---- plain copy ----------------------------------------------------------------------
+
+void TKvlnCompress::CopyFile(const std::string& Source, std::string Dest) {
+    FAbort = false;
+    FOffset = 0;
+    FExtractDirectory = WithoutBackslash(ExtractFilePath(Dest));
+    DestFileName = ExtractFileName(Dest);
+    TlzhFileStats stats;
+    stats.FileName = Source;
+    bool copy = true;
+    if (FileExists(Dest)) {
+        switch (TVersionResource::IsFileNewerByName(Source, Dest, FOverwrite)) {
+            case 0: throw EKvlnCompress("Error comparing file versions in TKvlnCompress");
+            case 2: break;
+            default: copy = false;
+        }
+        if (copy && OnReplace) {
+            OnReplace(this, stats);
+            Dest = Destination();
+        }
+    }
+    if (SkipFile || !copy) return;
+
+    int32_t stamp = FileAge(Source);
+    std::unique_ptr<TStream> in, out;
+    try {
+        in = OpenStream(Source, kSharedRead);
+    } catch (const Exception&) {
+        throw EKvlnCompress("Cannot open the file %s", {Source});
+    }
+    int64_t size = in->Size();
+    stats.FileSize = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
+    stats.TotalSize = size;
+    try {
+        out = OpenStream(Dest, fmCreate);
+    } catch (const Exception&) {
+        throw EKvlnCompress("Cannot create the file %s", {Dest});
+    }
+    uint8_t buffer[kCopyBuffer];
+    for (;;) {
+        if (FAbort) return;
+        int64_t r = in->Read(buffer, kCopyBuffer);
+        if (r < 0) r = 0;
+        if (out->Write(buffer, r) < r) FullDisk();
+        stats.FilePosition += static_cast<int32_t>(r);
+        stats.TotalPosition += r;
+        stats.FilePercent = Percentage(stats.FilePosition, stats.FileSize);
+        stats.TotalPercent = Percentage(stats.FilePosition, stats.FileSize);
+        OnStatus(this, stats);
+        ProcessMessages();
+        if (r < kCopyBuffer) break;
+    }
+    in.reset();
+    if (stamp != -1) SetDateAndClose(out, Dest, stamp);
+    out.reset();
+    stats.FileDone = true;
+    OnStatus(this, stats);
+}
+
+}  // namespace kv
