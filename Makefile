@@ -22,8 +22,9 @@ test: debug
 demo: release
 	@scripts/demo $(RELEASE)
 
+# make bench BENCH="--only small --rounds 1" runs one payload.
 bench: release
-	@scripts/bench $(RELEASE)
+	@scripts/bench $(RELEASE) $(BENCH)
 
 clean:
 	rm -rf build

@@ -1,11 +1,12 @@
 // Archive benchmark: builds and extracts two generated payloads with kelvane and
 // with zip/unzip/tar on the same files, and prints the ratios.
-//   kelvane_bench KELVANE [WORKDIR]
+//   kelvane_bench KELVANE [WORKDIR] [--only mixed|small] [--rounds N]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -265,20 +266,29 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: kelvane_bench KELVANE [WORKDIR]\n");
+    std::vector<std::string> positional;
+    std::string only;
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--only" && i + 1 < argc) only = argv[++i];
+        else if (a == "--rounds" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else positional.push_back(a);
+    }
+    if (positional.empty() || positional.size() > 2 || (!only.empty() && only != "mixed" && only != "small")) {
+        std::fprintf(stderr, "usage: kelvane_bench KELVANE [WORKDIR] [--only mixed|small] [--rounds N]\n");
         return 2;
     }
-    std::string kelvane = fs::absolute(argv[1]).string();
-    std::string tmpl = (argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path()).string() + "/kvbench-XXXXXX";
+    std::string kelvane = fs::absolute(positional[0]).string();
+    std::string tmpl =
+        (positional.size() > 1 ? fs::path(positional[1]) : fs::temp_directory_path()).string() + "/kvbench-XXXXXX";
     fs::path work = mkdtemp(tmpl.data());
     // kelvane works on a machine of its own; the payloads are host paths (drive Z:).
     setenv("KELVANE_MACHINE", (work / "machine").c_str(), 1);
-    const int runs = 3;
     std::printf("kelvane archive benchmark (best of %d interleaved runs each)\n", runs);
     std::fflush(stdout);
-    Bench(kelvane, Mixed(work), work, runs);
-    Bench(kelvane, Small(work), work, runs);
+    if (only != "small") Bench(kelvane, Mixed(work), work, runs);
+    if (only != "mixed") Bench(kelvane, Small(work), work, runs);
     fs::remove_all(work);
     return 0;
 }

@@ -9,6 +9,8 @@
 
 namespace kv {
 
+void ForgetOpenFiles();  // Files.cpp
+
 LONG RegAppendMultiSz(HKEY root, const std::string& subKey, const std::string& name,
                       const std::vector<std::string>& items);  // Registry.cpp
 
@@ -250,7 +252,7 @@ void BootMachine() {
         Wininit();
         Pending();
         ClearInUse();
-        Machine().State().Exec("DELETE FROM opens");
+        ForgetOpenFiles();
     }
     std::string cwd = GetCurrentDir();
     SetCurrentDir(Machine().WindowsDir());

@@ -91,87 +91,161 @@ bool Conflicts(DWORD newRights, DWORD newShare, DWORD oldRights, DWORD oldShare)
     return (newRights & ~oldShare & 7) || (oldRights & ~newShare & 7);
 }
 
-// Start time of a process (clock ticks after boot), -1 when it is gone; with the pid
-// it tells a live holder of an open file from a dead one whose pid was reused.
-int64_t ProcessStart(long pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat;
-    if (!std::getline(in, stat)) return -1;
-    size_t p = stat.rfind(')');
-    if (p == std::string::npos) return -1;
-    size_t field = 2;
-    for (size_t i = p + 1; i < stat.size(); ++i) {
-        if (stat[i] != ' ') continue;
-        if (++field == 22) return std::strtoll(stat.c_str() + i + 1, nullptr, 10);
+// ---- sharing ----------------------------------------------------------------------------
+// The open files of all the machine's programs are byte-range locks of open file
+// descriptions (OFD locks) on the machine's opens.lock, one description per handle: the
+// kernel drops them when the handle closes or its program ends, however it ends. A file
+// (by its key) owns eight bytes there, placed by a hash of the key. Byte 0 is held
+// exclusively while an opening checks and takes its locks; bytes 1 to 3 are held by the
+// openings with the right to read, write and delete, bytes 4 to 6 by the openings that do
+// not share that right. (Keys of one hash would share their bytes; among 2^56 places that
+// does not happen in practice.)
+
+enum : int { kGate = 0, kHeld = 1, kDenied = 4 };
+
+off_t ShareSlot(const std::string& key) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : key) {
+        h ^= c;
+        h *= 1099511628211ull;
     }
-    return -1;
+    return static_cast<off_t>((h >> 8) << 3);
 }
 
-int64_t OwnStart() {
-    static long pid = 0;
-    static int64_t start = 0;
-    if (pid != getpid()) {
-        pid = getpid();
-        start = ProcessStart(pid);
-    }
-    return start;
+// The bytes an opening holds, and the bytes whose holders it conflicts with.
+unsigned HeldBytes(DWORD rights, DWORD share) { return rights ? (rights << kHeld) | ((~share & 7) << kDenied) : 0; }
+unsigned ConflictBytes(DWORD rights, DWORD share) {
+    return rights ? (rights << kDenied) | ((~share & 7) << kHeld) : 0;
 }
 
-// Checks Key against the in-use list and the open handles of live programs; with Record
-// the new opening is recorded in the same transaction. Subtree also checks every file
-// below Key (a folder being moved).
-DWORD CheckShare(const std::string& key, DWORD rights, DWORD share, bool record, int64_t* row,
-                 bool subtree = false) {
-    if (row) *row = 0;
-    if (TBootScope::Active()) return ERROR_SUCCESS;
+bool SetLock(int fd, short type, off_t start, off_t len, bool wait) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = len;
+    while (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+// Calls Fn(start, length) for each run of set bits of Bytes, from Slot on.
+template <class F>
+bool EachRun(off_t slot, unsigned bytes, F fn) {
+    for (int i = 0; i < 8;) {
+        if (!(bytes >> i & 1)) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < 8 && (bytes >> j & 1)) ++j;
+        if (!fn(slot + i, static_cast<off_t>(j - i))) return false;
+        i = j;
+    }
+    return true;
+}
+
+// Whether another description holds any of the bytes.
+bool AnyHeld(int fd, off_t slot, unsigned bytes) {
+    return !EachRun(slot, bytes, [&](off_t start, off_t len) {
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = start;
+        fl.l_len = len;
+        return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type == F_UNLCK;
+    });
+}
+
+bool HoldBytes(int fd, off_t slot, unsigned bytes) {
+    return EachRun(slot, bytes, [&](off_t start, off_t len) { return SetLock(fd, F_RDLCK, start, len, false); });
+}
+
+std::string OpensFile() { return Machine().RootFile("opens.lock"); }
+
+int OpenOpensFile() { return ::open(OpensFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); }
+
+// Whether an opening of Rights and Share conflicts with a file of the in-use list: Key,
+// or with Subtree a file below it.
+bool InUseConflict(const std::string& key, DWORD rights, DWORD share, bool subtree) {
+    if (!Conflicts(rights, share, kRead, FILE_SHARE_READ)) return false;
+    std::string prefix = key + "\\";
+    TSqlite::Query q(Machine().State(), "SELECT 1 FROM inuse WHERE fold=?1 OR substr(fold,1,?2)=?3");
+    q.Bind(1, key).Bind(2, subtree ? static_cast<int64_t>(prefix.size()) : -1).Bind(3, prefix);
+    return q.Step();
+}
+
+// Whether a file below the host folder Dir (whose key is Key) is open in a conflicting way.
+bool HeldBelow(int fd, const std::string& dir, const std::string& key, unsigned bytes) {
+    for (const auto& name : ListHostDir(dir)) {
+        std::string host = dir + (dir == "/" ? "" : "/") + name;
+        std::string k = key + "\\" + AnsiUpperCase(Utf8ToAnsi(name));
+        struct stat st;
+        if (::lstat(host.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode) ? HeldBelow(fd, host, k, bytes) : AnyHeld(fd, ShareSlot(k), bytes)) return true;
+    }
+    return false;
+}
+
+// Checks an opening of Key against the in-use list and the open handles of the machine's
+// programs. With Hold, the opening is recorded: *Hold becomes the description that holds
+// its locks (-1 when it needs none). A folder being moved gives its host path as
+// SubtreeHost: every file below it counts too.
+DWORD CheckShare(const std::string& key, DWORD rights, DWORD share, int* hold, const std::string* subtreeHost = nullptr) {
+    if (hold) *hold = -1;
+    if (TBootScope::Active() || !rights) return ERROR_SUCCESS;
     try {
-        TSqlite& db = Machine().State();
-        TSqlite::Transaction t(db);
-        std::string prefix = key + "\\";
-        auto len = static_cast<int64_t>(prefix.size());
-        {
-            TSqlite::Query q(db, "SELECT 1 FROM inuse WHERE fold=?1 OR substr(fold,1,?2)=?3");
-            q.Bind(1, key).Bind(2, subtree ? len : -1).Bind(3, prefix);
-            if (q.Step() && Conflicts(rights, share, kRead, FILE_SHARE_READ)) return ERROR_SHARING_VIOLATION;
-        }
-        std::vector<int64_t> stale;
-        {
-            TSqlite::Query q(db, "SELECT id,pid,start,access,share FROM opens WHERE fold=?1 OR substr(fold,1,?2)=?3");
-            q.Bind(1, key).Bind(2, subtree ? len : -1).Bind(3, prefix);
-            while (q.Step()) {
-                if (ProcessStart(static_cast<long>(q.Int(1))) != q.Int(2)) {
-                    stale.push_back(q.Int(0));
-                    continue;
-                }
-                if (Conflicts(rights, share, static_cast<DWORD>(q.Int(3)), static_cast<DWORD>(q.Int(4))))
-                    return ERROR_SHARING_VIOLATION;
-            }
-        }
-        for (int64_t id : stale) TSqlite::Query(db, "DELETE FROM opens WHERE id=?").Bind(1, id).Run();
-        if (record) {
-            TSqlite::Query(db, "INSERT INTO opens(pid,start,fold,access,share) VALUES(?,?,?,?,?)")
-                .Bind(1, getpid())
-                .Bind(2, OwnStart())
-                .Bind(3, key)
-                .Bind(4, rights)
-                .Bind(5, share & 7)
-                .Run();
-            if (row) *row = db.LastInsertRowId();
-        }
-        t.Commit();
-        return ERROR_SUCCESS;
+        if (InUseConflict(key, rights, share, subtreeHost != nullptr)) return ERROR_SHARING_VIOLATION;
     } catch (const EDatabaseError&) {
         return ERROR_ACCESS_DENIED;
     }
+    int fd = OpenOpensFile();
+    if (fd < 0) return ERROR_ACCESS_DENIED;
+    off_t slot = ShareSlot(key);
+    unsigned conflicts = ConflictBytes(rights, share);
+    if (hold && !SetLock(fd, F_WRLCK, slot + kGate, 1, true)) {
+        ::close(fd);
+        return ERROR_ACCESS_DENIED;
+    }
+    bool held = AnyHeld(fd, slot, conflicts) || (subtreeHost && HeldBelow(fd, *subtreeHost, key, conflicts));
+    if (held || !hold) {
+        ::close(fd);
+        return held ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+    }
+    bool ok = HoldBytes(fd, slot, HeldBytes(rights, share));
+    SetLock(fd, F_UNLCK, slot + kGate, 1, false);
+    if (!ok) {
+        ::close(fd);
+        return ERROR_ACCESS_DENIED;
+    }
+    *hold = fd;
+    return ERROR_SUCCESS;
 }
 
-void ReleaseShare(int64_t row, const std::string& machineRoot) {
-    if (!row || machineRoot != Machine().Root()) return;
-    try {
-        TSqlite::Query(Machine().State(), "DELETE FROM opens WHERE id=?").Bind(1, row).Run();
-    } catch (const EDatabaseError&) {
+// Records the opening of a file just created, which nobody else can have open: the
+// description that holds its locks, or -1.
+int HoldNewFile(const std::string& key, DWORD rights, DWORD share) {
+    if (TBootScope::Active() || !rights) return -1;
+    int fd = OpenOpensFile();
+    if (fd >= 0 && !HoldBytes(fd, ShareSlot(key), HeldBytes(rights, share))) {
+        ::close(fd);
+        fd = -1;
     }
+    return fd;
 }
+
+}  // namespace
+
+// At boot no program holds a file: a new opens.lock leaves the old one's locks behind.
+void ForgetOpenFiles() {
+    std::string fresh = OpensFile() + ".new";
+    int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    ::close(fd);
+    ::rename(fresh.c_str(), OpensFile().c_str());
+}
+
+namespace {
 
 // ---- attributes ----------------------------------------------------------------------
 // Read-only is the host's write permission of a file; hidden, system, archive and
@@ -268,13 +342,13 @@ class TFileObject : public THandleObject {
 public:
     ~TFileObject() override {
         if (Fd >= 0) ::close(Fd);
+        if (ShareFd >= 0) ::close(ShareFd);  // gives up the sharing locks
     }
-    void Close() override { ReleaseShare(Row, MachineRoot); }
     int Fd = -1;
+    int ShareFd = -1;  // the description holding its sharing locks
     DWORD Access = 0;  // rights
-    std::string Key, Host, MachineRoot;
+    std::string Key, Host;
     TDrive Drive;      // a copy: the machine may change while the file is open
-    int64_t Row = 0;
 };
 
 class TFindObject : public THandleObject {
@@ -387,26 +461,21 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
     f->Access = rights;
     f->Key = r.Key();
     f->Host = r.Host;
-    f->MachineRoot = Machine().Root();
     if (r.Drive) f->Drive = *r.Drive;
     int mode = (rights & kWrite || truncate) ? ((rights & kRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (exists) {
-        e = CheckShare(f->Key, rights, share, true, &f->Row);
+        e = CheckShare(f->Key, rights, share, &f->ShareFd);
         if (e) return Fail(e, INVALID_HANDLE_VALUE);
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     } else {
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
         if (f->Fd >= 0) {
-            CheckShare(f->Key, rights, share, true, &f->Row);
+            f->ShareFd = HoldNewFile(f->Key, rights, share);
             // A name used before may have left attributes behind.
             MoveAttrs(f->Key, "");
         }
     }
-    if (f->Fd < 0) {
-        e = ErrnoToWin(errno);
-        ReleaseShare(f->Row, f->MachineRoot);
-        return Fail(e, INVALID_HANDLE_VALUE);
-    }
+    if (f->Fd < 0) return Fail(ErrnoToWin(errno), INVALID_HANDLE_VALUE);
     if (!exists || truncate) {
         DWORD attrs = flagsAndAttributes & kStoredAttrs;
         StoreAttrs(f->Key, false, (attrs & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
@@ -555,7 +624,7 @@ BOOL DeleteFileA(const char* fileName) {
     if (e) return Fail(e, false);
     if (!r.Exists) return Fail(NotFound(r), false);
     if (r.IsDir || HostReadOnly(r.Host)) return Fail(ERROR_ACCESS_DENIED, false);
-    e = CheckShare(r.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr);
+    e = CheckShare(r.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr);
     if (e) return Fail(e, false);
     if (::unlink(r.Host.c_str()) != 0) return Fail(ErrnoToWin(errno), false);
     MoveAttrs(r.Key(), "");
@@ -619,11 +688,11 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
     if (d.Exists && !sameFile) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING)) return Fail(ERROR_ALREADY_EXISTS, false);
         if (d.IsDir || s.IsDir || HostReadOnly(d.Host)) return Fail(ERROR_ACCESS_DENIED, false);
-        e = CheckShare(d.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr);
+        e = CheckShare(d.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr);
         if (e) return Fail(e, false);
     }
-    e = CheckShare(s.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, nullptr,
-                   s.IsDir);
+    e = CheckShare(s.Key(), kDelete, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                   s.IsDir ? &s.Host : nullptr);
     if (e) return Fail(e, false);
     std::string name = WrittenName(newFileName);
     std::string parent = ParentHost(d.Host);

@@ -283,9 +283,6 @@ TSqlite& TMachine::State() {
         auto db = std::make_unique<TSqlite>(RootFile("state.db"));
         db->Exec(
             "CREATE TABLE IF NOT EXISTS inuse(fold BLOB PRIMARY KEY, path BLOB NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS opens(id INTEGER PRIMARY KEY, pid INTEGER NOT NULL, start INTEGER NOT NULL,"
-            " fold BLOB NOT NULL, access INTEGER NOT NULL, share INTEGER NOT NULL);"
-            "CREATE INDEX IF NOT EXISTS opens_fold ON opens(fold);"
             "CREATE TABLE IF NOT EXISTS attrs(fold BLOB PRIMARY KEY, attr INTEGER NOT NULL);");
         FState = std::move(db);
         FStatePid = getpid();

@@ -1,10 +1,13 @@
 #include "platform/Paths.h"
 
 #include <dirent.h>
+#include <pthread.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -210,21 +213,161 @@ std::vector<std::pair<std::string, std::string>> ShortAliases(const std::string&
 
 namespace {
 
-// Finds Name in a host folder: exactly, then without regard to case, then by its alias.
-bool FindEntry(const std::string& hostDir, const std::string& name, std::string& hostName) {
+// Lookups without regard to case list a folder. The listings of a few folders used
+// last are kept, each current through the kernel's notifications of names created,
+// removed and renamed in it (inotify), so that other processes' changes show at once.
+// Where notifications are not to be had, every lookup lists the folder.
+class TFolderIndex;
+TFolderIndex& FolderIndex();
+
+class TFolderIndex {
+public:
+    // The smallest host name of HostDir (whose stat is Dir) that equals Folded, an
+    // upper-cased ANSI name, without regard to case.
+    TFolderIndex() {
+        ::pthread_atfork(nullptr, nullptr, [] { FolderIndex().FForked = true; });
+    }
+
+    bool Find(const std::string& hostDir, const struct stat& dir, const std::string& folded, std::string& hostName) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FForked) Restart();
+        TFolder* f = nullptr;
+        if (FFd >= 0) {
+            Drain();
+            f = Lookup(hostDir, dir);
+        }
+        if (!f) {
+            TFolder scratch;
+            f = FFd >= 0 ? Watch(hostDir, dir) : nullptr;
+            if (!f) f = &scratch;  // nothing kept
+            for (const auto& h : ListHostDir(hostDir)) f->Names.emplace(AnsiUpperCase(Utf8ToAnsi(h)), h);
+            if (f == &scratch) return Search(scratch, folded, hostName);
+        }
+        f->Used = ++FClock;
+        return Search(*f, folded, hostName);
+    }
+
+private:
+    static constexpr size_t kFolders = 16;
+    struct TFolder {
+        std::string Host;
+        dev_t Dev = 0;
+        ino_t Ino = 0;
+        int Wd = -1;
+        uint64_t Used = 0;
+        std::set<std::pair<std::string, std::string>> Names;  // (folded, host name)
+    };
+
+    static bool Search(const TFolder& f, const std::string& folded, std::string& hostName) {
+        auto it = f.Names.lower_bound({folded, std::string()});
+        if (it == f.Names.end() || it->first != folded) return false;
+        hostName = it->second;
+        return true;
+    }
+
+    // A forked child would share (and take) its parent's notifications: it starts its own.
+    void Restart() {
+        if (FFd >= 0) ::close(FFd);
+        FFolders.clear();
+        FForked = false;
+        FFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    }
+
+    TFolder* Lookup(const std::string& hostDir, const struct stat& dir) {
+        for (auto& f : FFolders)
+            if (f.Host == hostDir) {
+                if (f.Dev == dir.st_dev && f.Ino == dir.st_ino) return &f;
+                Drop(f.Wd, true);  // another folder stands there now
+                return nullptr;
+            }
+        return nullptr;
+    }
+
+    TFolder* Watch(const std::string& hostDir, const struct stat& dir) {
+        constexpr uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                                  IN_MOVE_SELF | IN_ONLYDIR;
+        if (FFolders.size() >= kFolders) {
+            auto oldest = std::min_element(FFolders.begin(), FFolders.end(),
+                                           [](const TFolder& a, const TFolder& b) { return a.Used < b.Used; });
+            Drop(oldest->Wd, true);
+        }
+        int wd = ::inotify_add_watch(FFd, hostDir.c_str(), mask);
+        if (wd < 0) return nullptr;
+        Drop(wd, false);  // the same folder under another name
+        struct stat now;
+        if (::stat(hostDir.c_str(), &now) != 0 || now.st_dev != dir.st_dev || now.st_ino != dir.st_ino) {
+            ::inotify_rm_watch(FFd, wd);
+            return nullptr;
+        }
+        TFolder& f = FFolders.emplace_back();
+        f.Host = hostDir;
+        f.Dev = dir.st_dev;
+        f.Ino = dir.st_ino;
+        f.Wd = wd;
+        return &f;
+    }
+
+    void Drop(int wd, bool unwatch) {
+        for (size_t i = 0; i < FFolders.size(); ++i)
+            if (FFolders[i].Wd == wd) {
+                if (unwatch) ::inotify_rm_watch(FFd, wd);
+                FFolders.erase(FFolders.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
+            }
+    }
+
+    // Applies the changes reported since the last look.
+    void Drain() {
+        alignas(inotify_event) char buf[8192];
+        for (;;) {
+            ssize_t n = ::read(FFd, buf, sizeof buf);
+            if (n <= 0) return;
+            for (ssize_t p = 0; p < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + p);
+                p += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+                if (e->mask & IN_Q_OVERFLOW) {
+                    for (auto& f : FFolders) ::inotify_rm_watch(FFd, f.Wd);
+                    FFolders.clear();
+                    continue;
+                }
+                auto f = std::find_if(FFolders.begin(), FFolders.end(), [&](const TFolder& x) { return x.Wd == e->wd; });
+                if (f == FFolders.end()) continue;
+                if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+                    Drop(e->wd, !(e->mask & IN_IGNORED));
+                    continue;
+                }
+                if (!e->len) continue;
+                std::string name = e->name;
+                std::pair<std::string, std::string> entry{AnsiUpperCase(Utf8ToAnsi(name)), name};
+                if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(std::move(entry));
+                else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) f->Names.erase(entry);
+            }
+        }
+    }
+
+    std::mutex FLock;
+    int FFd = -1;
+    bool FForked = true;  // (or not started)
+    uint64_t FClock = 0;
+    std::vector<TFolder> FFolders;
+};
+
+TFolderIndex& FolderIndex() {
+    static TFolderIndex* index = new TFolderIndex;  // used until the process ends
+    return *index;
+}
+
+// Finds Name in a host folder (whose stat is Dir): exactly (unless known to be absent),
+// then without regard to case, then by its alias.
+bool FindEntry(const std::string& hostDir, const struct stat& dir, const std::string& name, std::string& hostName,
+               bool exactAbsent) {
     struct stat st;
     std::string exact = AnsiToUtf8(name);
-    if (::lstat((hostDir + "/" + exact).c_str(), &st) == 0) {
+    if (!exactAbsent && ::lstat((hostDir + "/" + exact).c_str(), &st) == 0) {
         hostName = exact;
         return true;
     }
-    std::vector<std::string> entries = ListHostDir(hostDir);
-    std::sort(entries.begin(), entries.end());
-    for (const auto& e : entries)
-        if (AnsiCompareText(Utf8ToAnsi(e), name) == 0) {
-            hostName = e;
-            return true;
-        }
+    if (FolderIndex().Find(hostDir, dir, AnsiUpperCase(name), hostName)) return true;
     if (name.find('~') != std::string::npos && IsShortName(name))
         for (const auto& [longName, alias] : ShortAliases(hostDir))
             if (AnsiCompareText(alias, name) == 0) {
@@ -234,9 +377,15 @@ bool FindEntry(const std::string& hostDir, const std::string& name, std::string&
     return false;
 }
 
-bool HostIsDir(const std::string& host) {
-    struct stat st;
-    return ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+std::string Join(const std::string& host, const std::string& name) { return host + (host == "/" ? "" : "/") + name; }
+
+// The name a host name stands for: exact unless the host cannot hold it.
+void AsOnHost(std::string& part) {
+    for (unsigned char c : part)
+        if (c >= 0x80) {
+            part = Utf8ToAnsi(AnsiToUtf8(part));
+            return;
+        }
 }
 
 }  // namespace
@@ -249,34 +398,64 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast) {
     if (e) return e;
     TMachine& m = Machine();
     std::string host;
+    bool removable = false;
     if (out.Win.Drive) {
         out.Drive = m.FindDrive(out.Win.Drive);
         if (!out.Drive) return ERROR_PATH_NOT_FOUND;
         host = out.Drive->HostDir;
-        if (!HostIsDir(host))
-            return out.Drive->Type == DRIVE_REMOVABLE || out.Drive->Type == DRIVE_CDROM ? ERROR_NOT_READY
-                                                                                       : ERROR_PATH_NOT_FOUND;
+        removable = out.Drive->Type == DRIVE_REMOVABLE || out.Drive->Type == DRIVE_CDROM;
     } else {
         const TUncShare* share = m.FindShare(out.Win.Server, out.Win.Share);
-        if (!share || !HostIsDir(share->HostDir)) return ERROR_BAD_NETPATH;
+        if (!share) return ERROR_BAD_NETPATH;
         host = share->HostDir;
     }
+    const size_t n = out.Win.Parts.size();
+    // Most paths name what exists as written: then one look settles them. For a new name
+    // one more look at its folder leaves only the last name to find.
+    std::string parent = host;
+    for (size_t i = 0; i + 1 < n; ++i) parent = Join(parent, AnsiToUtf8(out.Win.Parts[i]));
+    struct stat st;
+    bool lastAbsent = false;  // no entry of the last name as written
+    if (n > 0) {
+        std::string full = Join(parent, AnsiToUtf8(out.Win.Parts[n - 1]));
+        if (::lstat(full.c_str(), &st) == 0) {
+            for (auto& part : out.Win.Parts) AsOnHost(part);
+            out.Host = full;
+            out.Exists = out.ParentExists = true;
+            out.IsDir = S_ISDIR(st.st_mode) ||
+                        (S_ISLNK(st.st_mode) && ::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+            return ERROR_SUCCESS;
+        }
+        lastAbsent = errno == ENOENT;
+    }
+    // St is the stat of Host while that is a folder.
+    size_t first = 0;  // the first name still to find
+    if (n > 1 && ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        for (size_t i = 0; i + 1 < n; ++i) AsOnHost(out.Win.Parts[i]);
+        host = parent;
+        first = n - 1;
+    } else {
+        if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (!out.Win.Drive) return ERROR_BAD_NETPATH;
+            return removable ? ERROR_NOT_READY : ERROR_PATH_NOT_FOUND;
+        }
+        if (n > 1) lastAbsent = false;  // not known: its folder may be spelt otherwise
+    }
     bool exists = true, isDir = true;
-    size_t n = out.Win.Parts.size();
     out.ParentExists = true;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = first; i < n; ++i) {
         std::string& part = out.Win.Parts[i];
         std::string hostName;
-        if (exists && isDir && FindEntry(host, part, hostName)) {
-            host += (host == "/" ? "" : "/") + hostName;
+        if (exists && isDir && FindEntry(host, st, part, hostName, lastAbsent && i + 1 == n)) {
+            host = Join(host, hostName);
             part = Utf8ToAnsi(hostName);
-            isDir = HostIsDir(host);
+            isDir = ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
             if (i + 1 < n && !isDir) out.ParentExists = false;
             continue;
         }
         if (i + 1 < n || !exists || !isDir) out.ParentExists = false;
         exists = false;
-        host += (host == "/" ? "" : "/") + AnsiToUtf8(part);
+        host = Join(host, AnsiToUtf8(part));
     }
     out.Host = host;
     out.Exists = exists;

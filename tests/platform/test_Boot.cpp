@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/Boot.h"
+#include "platform/Files.h"
 #include "platform/IniFiles.h"
 #include "platform/Registry.h"
 #include "tests/platform/TempMachine.h"
@@ -108,4 +112,31 @@ TEST(Boot, Windows95StartDoesWininitRenames) {
                                "WININIT.INI NUL=C:\\WINDOWS\\TEMP\\old.tmp: done",
                                "Windows is up",
                            }));
+}
+
+// Whatever ran before a start holds no file afterwards, even a program still running.
+TEST(Boot, StartForgetsOpenFiles) {
+    TempMachine m("NT4");
+    m.Write("drive_c/held.txt", "x");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        HANDLE h = CreateFileA("C:\\held.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        char c = h == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        (void)!::write(ready[1], &c, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_FALSE(DeleteFileA("C:\\held.txt"));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    BootMachine();
+    EXPECT_TRUE(DeleteFileA("C:\\held.txt"));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }

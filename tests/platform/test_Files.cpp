@@ -169,6 +169,38 @@ TEST_F(MachineTest, OtherProgramsHoldFilesUntilTheyEnd) {
     ::close(ready[1]);
 }
 
+// A folder cannot move while a file below it is open without delete sharing, in this
+// program or another.
+TEST_F(MachineTest, FoldersWithOpenFilesStay) {
+    M.Write("drive_c/dir/sub/f.txt", "x");
+    {
+        TFileStream held("C:\\DIR\\SUB\\F.TXT", fmOpenRead | fmShareDenyNone);
+        EXPECT_FALSE(MoveFileA("C:\\dir", "C:\\dir2"));
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    }
+    ASSERT_TRUE(MoveFileA("C:\\dir", "C:\\dir2"));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        HANDLE h = Open("C:\\dir2\\sub\\f.txt", GENERIC_READ, FILE_SHARE_READ);
+        char c = h == INVALID_HANDLE_VALUE ? 'n' : 'y';
+        (void)!::write(ready[1], &c, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_FALSE(MoveFileA("C:\\dir2", "C:\\dir3"));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(MoveFileA("C:\\dir2", "C:\\dir3"));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
 TEST_F(MachineTest, DeleteCopyAndMove) {
     M.Write("drive_c/a.txt", "A");
     M.Write("drive_c/b.txt", "B");

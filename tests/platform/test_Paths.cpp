@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "platform/Files.h"
 #include "tests/platform/TempMachine.h"
@@ -92,6 +98,48 @@ TEST_F(MachineTest, NamesMatchWithoutRegardToCase) {
     // 1252 letters fold too; the host name is UTF-8.
     M.Write("drive_c/\xC3\x84pfel.txt", "x");
     EXPECT_TRUE(FileExists("C:\\\xE4PFEL.TXT"));
+}
+
+// Lookups keep folder listings; what other programs (and the host) do in a folder
+// shows at once: names made, renamed and removed, a folder put in another's place.
+TEST_F(MachineTest, NamesOthersChangeAreSeenAtOnce) {
+    M.Write("drive_c/dir/a.txt", "a");
+    EXPECT_FALSE(FileExists("C:\\dir\\B.TXT"));  // the folder listed
+    auto inChild = [](const std::function<void()>& work) {
+        pid_t child = ::fork();
+        if (child == 0) {
+            work();
+            ::_exit(0);
+        }
+        ::waitpid(child, nullptr, 0);
+    };
+    const std::string dir = M.Host("drive_c/dir");
+    inChild([&] {
+        EXPECT_FALSE(FileExists("C:\\DIR\\b.txt"));  // the child's own listing
+        std::ofstream(dir + "/b.txt") << "b";
+        std::filesystem::rename(dir + "/a.txt", dir + "/Moved.TXT");
+    });
+    EXPECT_TRUE(FileExists("C:\\DIR\\B.TXT"));
+    EXPECT_FALSE(FileExists("c:\\dir\\A.TXT"));
+    TResolvedPath r;
+    ASSERT_EQ(ResolvePath("c:\\dir\\moved.txt", r), ERROR_SUCCESS);
+    EXPECT_EQ(r.Win.Full(), "C:\\dir\\Moved.TXT");
+    inChild([&] { std::filesystem::remove(dir + "/b.txt"); });
+    EXPECT_FALSE(FileExists("C:\\DIR\\B.TXT"));
+    std::filesystem::rename(dir, M.Host("drive_c/old"));
+    M.Write("drive_c/dir/C.txt", "c");
+    EXPECT_TRUE(FileExists("C:\\DIR\\c.TXT"));
+    EXPECT_FALSE(FileExists("C:\\DIR\\moved.txt"));
+    EXPECT_TRUE(FileExists("C:\\OLD\\moved.txt"));
+    // More folders than are kept at once.
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 40; ++i) {
+            std::string name = "drive_c/many/d" + std::to_string(i) + "/File" + std::to_string(round) + ".txt";
+            std::string win = "C:\\MANY\\D" + std::to_string(i) + "\\FILE" + std::to_string(round) + ".TXT";
+            EXPECT_FALSE(FileExists(win));
+            M.Write(name, "x");
+            EXPECT_TRUE(FileExists(win)) << win;
+        }
 }
 
 TEST_F(MachineTest, ShortNamesAreDeterministicPerFolder) {
