@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -322,6 +323,9 @@ private:
         for (;;) {
             ssize_t n = ::read(FFd, buf, sizeof buf);
             if (n <= 0) return;
+            // A read stops only where the next event does not fit: with room for any
+            // event left, nothing more waited.
+            bool all = static_cast<size_t>(n) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buf;
             for (ssize_t p = 0; p < n;) {
                 const auto* e = reinterpret_cast<const inotify_event*>(buf + p);
                 p += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
@@ -342,6 +346,7 @@ private:
                 if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(std::move(entry));
                 else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) f->Names.erase(entry);
             }
+            if (all) return;
         }
     }
 
