@@ -249,37 +249,99 @@ namespace {
 
 // ---- attributes ----------------------------------------------------------------------
 // Read-only is the host's write permission of a file; hidden, system, archive and
-// temporary live in the machine's state, keyed like share checks.
+// temporary live in the machine's state, keyed like share checks and stamped with the
+// identity of their file (device, inode, birth time). A record whose file was removed,
+// or replaced by a new one of the same name, by any program or on the host, no longer
+// applies: a new file starts with the defaults, with nothing to clear away first.
 
 constexpr DWORD kStoredAttrs = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_READONLY;
 
-bool HostReadOnly(const std::string& host) {
-    struct stat st;
-    return ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+struct TFileId {
+    std::string Ident;  // empty when the file cannot be looked at
+    bool ReadOnly = false;
+};
+
+TFileId Identify(int dirFd, const char* path, int flags) {
+    TFileId id;
+    struct statx sx;
+    if (::statx(dirFd, path, flags, STATX_TYPE | STATX_MODE | STATX_INO | STATX_BTIME, &sx) != 0) return id;
+    bool born = sx.stx_mask & STATX_BTIME;
+    const uint64_t fields[] = {sx.stx_dev_major, sx.stx_dev_minor, sx.stx_ino,
+                               born ? static_cast<uint64_t>(sx.stx_btime.tv_sec) : 0,
+                               born ? sx.stx_btime.tv_nsec : 0};
+    for (uint64_t v : fields)
+        for (int i = 0; i < 8; ++i) id.Ident += static_cast<char>(v >> (8 * i));
+    id.ReadOnly = S_ISREG(sx.stx_mode) && !(sx.stx_mode & S_IWUSR);
+    return id;
+}
+TFileId Identify(const std::string& host) { return Identify(AT_FDCWD, host.c_str(), 0); }
+TFileId Identify(int fd) { return Identify(fd, "", AT_EMPTY_PATH); }
+
+bool HostReadOnly(const std::string& host) { return Identify(host).ReadOnly; }
+
+// The state with the attribute records; records of older machines, which have no
+// identity, get that of the file they name (or go with it) on first use.
+TSqlite& AttrStore() {
+    static std::mutex lock;
+    static std::string stamped;  // the machine whose records have identities
+    TSqlite& db = Machine().State();
+    std::lock_guard<std::mutex> guard(lock);
+    if (stamped == Machine().Root()) return db;
+    TSqlite::Transaction t(db);
+    bool old;
+    {
+        TSqlite::Query q(db, "SELECT 1 FROM pragma_table_info('attrs') WHERE name='ident'");
+        old = !q.Step();
+    }
+    if (old) {
+        db.Exec("ALTER TABLE attrs ADD COLUMN ident BLOB");
+        std::vector<std::string> folds;
+        {
+            TSqlite::Query q(db, "SELECT fold FROM attrs");
+            while (q.Step()) folds.push_back(q.Blob(0));
+        }
+        for (const auto& fold : folds) {
+            TResolvedPath r;
+            std::string ident = ResolvePath(fold, r) == ERROR_SUCCESS && r.Exists ? Identify(r.Host).Ident : "";
+            if (ident.empty()) TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, fold).Run();
+            else TSqlite::Query(db, "UPDATE attrs SET ident=? WHERE fold=?").Bind(1, ident).Bind(2, fold).Run();
+        }
+    }
+    t.Commit();
+    stamped = Machine().Root();
+    return db;
 }
 
-DWORD StoredAttrs(const std::string& key, bool isDir) {
+DWORD StoredAttrs(const std::string& key, bool isDir, const std::string& ident) {
     DWORD def = isDir ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
     try {
-        TSqlite::Query q(Machine().State(), "SELECT attr FROM attrs WHERE fold=?");
+        TSqlite::Query q(AttrStore(), "SELECT attr,ident FROM attrs WHERE fold=?");
         q.Bind(1, key);
-        return q.Step() ? static_cast<DWORD>(q.Int(0)) : def;
+        return q.Step() && !ident.empty() && q.Blob(1) == ident ? static_cast<DWORD>(q.Int(0)) : def;
     } catch (const EDatabaseError&) {
         return def;
     }
 }
 
-void StoreAttrs(const std::string& key, bool isDir, DWORD attrs) {
+void StoreAttrs(const std::string& key, bool isDir, DWORD attrs, const std::string& ident) {
     DWORD def = isDir ? 0u : static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
     try {
-        if (attrs == def)
-            TSqlite::Query(Machine().State(), "DELETE FROM attrs WHERE fold=?").Bind(1, key).Run();
-        else
-            TSqlite::Query(Machine().State(), "INSERT OR REPLACE INTO attrs(fold,attr) VALUES(?,?)")
+        TSqlite& db = AttrStore();
+        if (attrs != def && !ident.empty()) {
+            TSqlite::Query(db, "INSERT OR REPLACE INTO attrs(fold,attr,ident) VALUES(?,?,?)")
                 .Bind(1, key)
                 .Bind(2, attrs)
+                .Bind(3, ident)
                 .Run();
+            return;
+        }
+        bool recorded;
+        {
+            TSqlite::Query q(db, "SELECT 1 FROM attrs WHERE fold=?");
+            recorded = q.Bind(1, key).Step();
+        }
+        if (recorded) TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, key).Run();
     } catch (const EDatabaseError&) {
     }
 }
@@ -287,21 +349,27 @@ void StoreAttrs(const std::string& key, bool isDir, DWORD attrs) {
 // Moves (or with an empty NewKey drops) the stored attributes of Key and all below it.
 void MoveAttrs(const std::string& key, const std::string& newKey) {
     try {
-        TSqlite& db = Machine().State();
+        TSqlite& db = AttrStore();
         TSqlite::Transaction t(db);
-        std::vector<std::pair<std::string, int64_t>> rows;
+        struct TRow {
+            std::string fold;
+            int64_t attr;
+            std::string ident;
+        };
+        std::vector<TRow> rows;
         std::string prefix = key + "\\";
         {
-            TSqlite::Query q(db, "SELECT fold,attr FROM attrs WHERE fold=?1 OR substr(fold,1,?2)=?3");
+            TSqlite::Query q(db, "SELECT fold,attr,ident FROM attrs WHERE fold=?1 OR substr(fold,1,?2)=?3");
             q.Bind(1, key).Bind(2, static_cast<int64_t>(prefix.size())).Bind(3, prefix);
-            while (q.Step()) rows.emplace_back(q.Blob(0), q.Int(1));
+            while (q.Step()) rows.push_back({q.Blob(0), q.Int(1), q.Blob(2)});
         }
-        for (const auto& [fold, attr] : rows) {
-            TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, fold).Run();
+        for (const auto& row : rows) {
+            TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, row.fold).Run();
             if (!newKey.empty())
-                TSqlite::Query(db, "INSERT OR REPLACE INTO attrs(fold,attr) VALUES(?,?)")
-                    .Bind(1, newKey + fold.substr(key.size()))
-                    .Bind(2, attr)
+                TSqlite::Query(db, "INSERT OR REPLACE INTO attrs(fold,attr,ident) VALUES(?,?,?)")
+                    .Bind(1, newKey + row.fold.substr(key.size()))
+                    .Bind(2, row.attr)
+                    .Bind(3, row.ident)
                     .Run();
         }
         t.Commit();
@@ -310,9 +378,10 @@ void MoveAttrs(const std::string& key, const std::string& newKey) {
 }
 
 DWORD AttributesOf(const TResolvedPath& r) {
-    if (r.IsDir) return FILE_ATTRIBUTE_DIRECTORY | (r.Win.IsRoot() ? 0 : StoredAttrs(r.Key(), true));
-    DWORD a = StoredAttrs(r.Key(), false) & ~FILE_ATTRIBUTE_READONLY;
-    if (HostReadOnly(r.Host)) a |= FILE_ATTRIBUTE_READONLY;
+    TFileId id = Identify(r.Host);
+    if (r.IsDir) return FILE_ATTRIBUTE_DIRECTORY | (r.Win.IsRoot() ? 0 : StoredAttrs(r.Key(), true, id.Ident));
+    DWORD a = StoredAttrs(r.Key(), false, id.Ident) & ~FILE_ATTRIBUTE_READONLY;
+    if (id.ReadOnly) a |= FILE_ATTRIBUTE_READONLY;
     return a ? a : FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -469,16 +538,14 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     } else {
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
-        if (f->Fd >= 0) {
-            f->ShareFd = HoldNewFile(f->Key, rights, share);
-            // A name used before may have left attributes behind.
-            MoveAttrs(f->Key, "");
-        }
+        if (f->Fd >= 0) f->ShareFd = HoldNewFile(f->Key, rights, share);
     }
     if (f->Fd < 0) return Fail(ErrnoToWin(errno), INVALID_HANDLE_VALUE);
     if (!exists || truncate) {
         DWORD attrs = flagsAndAttributes & kStoredAttrs;
-        StoreAttrs(f->Key, false, (attrs & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+        DWORD stored = (attrs & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE;
+        // A new file has the default attributes without a record.
+        if (truncate || stored != FILE_ATTRIBUTE_ARCHIVE) StoreAttrs(f->Key, false, stored, Identify(f->Fd).Ident);
         if (attrs & FILE_ATTRIBUTE_READONLY) ::fchmod(f->Fd, 0444);
     }
     SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
@@ -525,14 +592,11 @@ int64_t FileSeek64(HANDLE file, int64_t offset, DWORD method) {
     TFileObject* f = FileOf(file);
     if (!f) return -1;
     if (method > FILE_END) return Fail(ERROR_INVALID_PARAMETER, int64_t(-1));
-    int64_t base = 0;
-    if (method == FILE_CURRENT) base = ::lseek(f->Fd, 0, SEEK_CUR);
-    if (method == FILE_END) {
-        struct stat st;
-        base = ::fstat(f->Fd, &st) == 0 ? st.st_size : 0;
-    }
-    if (base + offset < 0) return Fail(ERROR_NEGATIVE_SEEK, int64_t(-1));
-    return ::lseek(f->Fd, base + offset, SEEK_SET);
+    if (method == FILE_BEGIN && offset < 0) return Fail(ERROR_NEGATIVE_SEEK, int64_t(-1));
+    static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
+    int64_t pos = ::lseek(f->Fd, offset, whence[method]);
+    if (pos < 0) return Fail(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrnoToWin(errno), int64_t(-1));
+    return pos;
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
@@ -728,7 +792,7 @@ BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
     if (r.Win.IsRoot()) return true;
     DWORD stored = attributes & kStoredAttrs;
     if (r.IsDir) {
-        StoreAttrs(r.Key(), true, stored);
+        StoreAttrs(r.Key(), true, stored, Identify(r.Host).Ident);
         return true;
     }
     struct stat st;
@@ -736,7 +800,7 @@ BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
     mode_t mode = (stored & FILE_ATTRIBUTE_READONLY) ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH))
                                                      : (st.st_mode | S_IWUSR);
     if (mode != st.st_mode && ::chmod(r.Host.c_str(), mode & 07777) != 0) return Fail(ErrnoToWin(errno), false);
-    StoreAttrs(r.Key(), false, stored & ~FILE_ATTRIBUTE_READONLY);
+    StoreAttrs(r.Key(), false, stored & ~FILE_ATTRIBUTE_READONLY, Identify(r.Host).Ident);
     return true;
 }
 
@@ -748,7 +812,6 @@ BOOL CreateDirectoryA(const char* pathName, void* /*security*/) {
     if (!r.ParentExists) return Fail(ERROR_PATH_NOT_FOUND, false);
     if (r.Drive && r.Drive->Capacity && FreeBytes(*r.Drive) < kCluster) return Fail(ERROR_DISK_FULL, false);
     if (::mkdir(r.Host.c_str(), 0777) != 0) return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrnoToWin(errno), false);
-    MoveAttrs(r.Key(), "");
     return true;
 }
 

@@ -283,7 +283,7 @@ TSqlite& TMachine::State() {
         auto db = std::make_unique<TSqlite>(RootFile("state.db"));
         db->Exec(
             "CREATE TABLE IF NOT EXISTS inuse(fold BLOB PRIMARY KEY, path BLOB NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS attrs(fold BLOB PRIMARY KEY, attr INTEGER NOT NULL);");
+            "CREATE TABLE IF NOT EXISTS attrs(fold BLOB PRIMARY KEY, attr INTEGER NOT NULL, ident BLOB);");
         FState = std::move(db);
         FStatePid = getpid();
     }

@@ -3,10 +3,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <set>
 
 #include "platform/FileStream.h"
 #include "platform/Files.h"
+#include "platform/Sqlite.h"
 #include "tests/platform/TempMachine.h"
 
 using namespace kv;
@@ -259,6 +261,56 @@ TEST_F(MachineTest, ReadOnlyAndOtherAttributes) {
     EXPECT_TRUE(DeleteFileA("C:\\r.txt"));
     M.Write("drive_c/r.txt", "again");  // a new file of the old name starts afresh
     EXPECT_EQ(GetFileAttributesA("C:\\r.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+}
+
+// Attributes belong to the file that had them: not to a new file of the same name,
+// however the old one went; creating and truncating set them from the flags.
+TEST_F(MachineTest, AttributesStayWithTheirFile) {
+    const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    HANDLE h = Open("C:\\h.txt", GENERIC_WRITE, 0, CREATE_NEW);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    h = CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), hidden);
+    h = Open("C:\\h.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesA("C:\\h.txt", hidden));
+    M.Write("drive_c/h.txt", "rewritten in place");  // the same file
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), hidden);
+    std::filesystem::remove(M.Host("drive_c/h.txt"));  // gone behind the machine's back
+    M.Write("drive_c/h.txt", "another file");
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(SetFileAttributesA("C:\\h.txt", hidden));
+    std::filesystem::remove(M.Host("drive_c/h.txt"));
+    h = Open("C:\\h.txt", GENERIC_WRITE, 0, CREATE_NEW);
+    CloseHandle(h);
+    EXPECT_EQ(GetFileAttributesA("C:\\h.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    ASSERT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    ASSERT_TRUE(SetFileAttributesA("C:\\d", FILE_ATTRIBUTE_SYSTEM));
+    std::filesystem::remove(M.Host("drive_c/d"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\D", nullptr));
+    EXPECT_EQ(GetFileAttributesA("C:\\d"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// A machine made before attributes carried their file's identity keeps those of its
+// files; records of files that are gone are dropped.
+TEST(Machine, OlderAttributeRecordsKeepTheirFiles) {
+    kv::test::TempMachine m;
+    m.Write("drive_c/Kept.txt", "k");
+    {
+        TSqlite old(m.Root + "/old.db");
+        old.Exec("CREATE TABLE attrs(fold BLOB PRIMARY KEY, attr INTEGER NOT NULL)");
+        for (const char* fold : {"C:\\KEPT.TXT", "C:\\GONE.TXT"})
+            TSqlite::Query(old, "INSERT INTO attrs VALUES(?,?)").Bind(1, std::string(fold)).Bind(2, 0x22).Run();
+    }
+    std::filesystem::copy_file(m.Root + "/old.db", m.Dir + "/state.db",
+                               std::filesystem::copy_options::overwrite_existing);
+    UseMachine(m.Dir);
+    EXPECT_EQ(GetFileAttributesA("C:\\kept.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    m.Write("drive_c/gone.txt", "new");
+    EXPECT_EQ(GetFileAttributesA("C:\\gone.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
 }
 
 TEST_F(MachineTest, LastWriteTimeInAndOut) {
