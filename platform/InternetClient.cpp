@@ -2,16 +2,77 @@
 
 #include <curl/curl.h>
 
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <type_traits>
 
 namespace kv {
 
 namespace {
+
+// ---- the library ----------------------------------------------------------------
+// libcurl is loaded when the client starts, as WININET.DLL is on Windows: a program that
+// never goes online does not carry it (nor the dozens of libraries it brings along).
+
+struct TCurlApi {
+    decltype(&curl_easy_cleanup) easy_cleanup;
+    decltype(&curl_easy_getinfo) easy_getinfo;
+    decltype(&curl_easy_init) easy_init;
+    decltype(&curl_easy_setopt) easy_setopt;
+    decltype(&curl_global_cleanup) global_cleanup;
+    decltype(&curl_global_init) global_init;
+    decltype(&curl_multi_add_handle) multi_add_handle;
+    decltype(&curl_multi_cleanup) multi_cleanup;
+    decltype(&curl_multi_info_read) multi_info_read;
+    decltype(&curl_multi_init) multi_init;
+    decltype(&curl_multi_perform) multi_perform;
+    decltype(&curl_multi_poll) multi_poll;
+    decltype(&curl_multi_remove_handle) multi_remove_handle;
+    decltype(&curl_slist_append) slist_append;
+    decltype(&curl_slist_free_all) slist_free_all;
+    decltype(&curl_version_info) version_info;
+};
+
+// The library's functions, or nullptr when it cannot be loaded.
+const TCurlApi* LoadCurl() {
+    static const TCurlApi* api = []() -> const TCurlApi* {
+        // Never closed: libcurl does not expect to be unloaded.
+        void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return nullptr;
+        static TCurlApi a;
+        bool ok = true;
+        auto Load = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+            ok = ok && fn;
+        };
+        Load(a.easy_cleanup, "curl_easy_cleanup");
+        Load(a.easy_getinfo, "curl_easy_getinfo");
+        Load(a.easy_init, "curl_easy_init");
+        Load(a.easy_setopt, "curl_easy_setopt");
+        Load(a.global_cleanup, "curl_global_cleanup");
+        Load(a.global_init, "curl_global_init");
+        Load(a.multi_add_handle, "curl_multi_add_handle");
+        Load(a.multi_cleanup, "curl_multi_cleanup");
+        Load(a.multi_info_read, "curl_multi_info_read");
+        Load(a.multi_init, "curl_multi_init");
+        Load(a.multi_perform, "curl_multi_perform");
+        Load(a.multi_poll, "curl_multi_poll");
+        Load(a.multi_remove_handle, "curl_multi_remove_handle");
+        Load(a.slist_append, "curl_slist_append");
+        Load(a.slist_free_all, "curl_slist_free_all");
+        Load(a.version_info, "curl_version_info");
+        return ok ? &a : nullptr;
+    }();
+    return api;
+}
+
+// Only after a successful start, which loaded it.
+const TCurlApi& Curl() { return *LoadCurl(); }
 
 thread_local int32_t gLastError = 0;
 thread_local std::string gLastResponse;
@@ -182,21 +243,23 @@ TInternetStartup InternetStartupResult(bool started, const char* const* protocol
 }
 
 TInternetStartup InternetStartup() {
-    bool started = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    const curl_version_info_data* info = started ? curl_version_info(CURLVERSION_NOW) : nullptr;
+    bool started = LoadCurl() && Curl().global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    const curl_version_info_data* info = started ? Curl().version_info(CURLVERSION_NOW) : nullptr;
     TInternetStartup result = InternetStartupResult(started, info ? info->protocols : nullptr);
-    if (started && result != TInternetStartup::Ok) curl_global_cleanup();
+    if (started && result != TInternetStartup::Ok) Curl().global_cleanup();
     return result;
 }
 
-void InternetShutdown() { curl_global_cleanup(); }
+void InternetShutdown() {
+    if (LoadCurl()) Curl().global_cleanup();
+}
 
 // ---- session ----------------------------------------------------------------------
 
 TInternetSession::TInternetSession(std::string agent, void* multi) : FAgent(std::move(agent)), FMulti(multi) {}
 
 std::unique_ptr<TInternetSession> TInternetSession::Open(const std::string& agent) {
-    CURLM* multi = curl_multi_init();
+    CURLM* multi = LoadCurl() ? Curl().multi_init() : nullptr;
     if (!multi) {
         Fail(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
@@ -205,18 +268,18 @@ std::unique_ptr<TInternetSession> TInternetSession::Open(const std::string& agen
     return std::unique_ptr<TInternetSession>(new TInternetSession(agent, multi));
 }
 
-TInternetSession::~TInternetSession() { curl_multi_cleanup(Multi(FMulti)); }
+TInternetSession::~TInternetSession() { Curl().multi_cleanup(Multi(FMulti)); }
 
 // ---- connection -------------------------------------------------------------------
 
 TInternetConnection::TInternetConnection(TInternetSession& session, std::string host, TInternetService service)
-    : FSession(session), FHost(std::move(host)), FService(service), FEasy(curl_easy_init()) {}
+    : FSession(session), FHost(std::move(host)), FService(service), FEasy(Curl().easy_init()) {}
 
 TInternetConnection::~TInternetConnection() {
     if (FFile) FFile->FConnection = nullptr;
     Detach();
-    curl_easy_cleanup(Easy(FEasy));
-    curl_slist_free_all(static_cast<curl_slist*>(FHeaders));
+    Curl().easy_cleanup(Easy(FEasy));
+    Curl().slist_free_all(static_cast<curl_slist*>(FHeaders));
 }
 
 std::unique_ptr<TInternetConnection> TInternetConnection::Connect(TInternetSession& session,
@@ -239,34 +302,34 @@ std::unique_ptr<TInternetConnection> TInternetConnection::Connect(TInternetSessi
         return nullptr;
     }
     bool ftp = service == INTERNET_SERVICE_FTP;
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, ftp ? "ftp" : "http");
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &TInternetConnection::OnHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &TInternetConnection::OnBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, c.get());
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(session.StallTimeout()));
-    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+    Curl().easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    Curl().easy_setopt(e, CURLOPT_PROTOCOLS_STR, ftp ? "ftp" : "http");
+    Curl().easy_setopt(e, CURLOPT_HEADERFUNCTION, &TInternetConnection::OnHeader);
+    Curl().easy_setopt(e, CURLOPT_HEADERDATA, c.get());
+    Curl().easy_setopt(e, CURLOPT_WRITEFUNCTION, &TInternetConnection::OnBody);
+    Curl().easy_setopt(e, CURLOPT_WRITEDATA, c.get());
+    Curl().easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(session.StallTimeout()));
+    Curl().easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
     if (user && !user->empty()) {
         c->FUser = *user;
         c->FPassword = password ? *password : std::string();
-        curl_easy_setopt(e, CURLOPT_USERNAME, c->FUser.c_str());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, c->FPassword.c_str());
+        Curl().easy_setopt(e, CURLOPT_USERNAME, c->FUser.c_str());
+        Curl().easy_setopt(e, CURLOPT_PASSWORD, c->FPassword.c_str());
     }
     if (ftp) {
         // One CWD to the whole folder, then the bare file name, as a folder change
         // followed by an open does.
-        curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+        Curl().easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         // Log in now: a refused login belongs to the connection, not to a download.
         c->Prepare(c->Url(""), true);
         c->Pump([] { return false; });
         if (!c->Finish()) return nullptr;
     } else {
-        curl_easy_setopt(e, CURLOPT_USERAGENT, session.Agent().c_str());
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-        if (!c->FUser.empty()) curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        Curl().easy_setopt(e, CURLOPT_USERAGENT, session.Agent().c_str());
+        Curl().easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        Curl().easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+        Curl().easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+        if (!c->FUser.empty()) Curl().easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
     Succeed();
     return c;
@@ -288,17 +351,17 @@ std::string TInternetConnection::Url(const std::string& path) const {
 void TInternetConnection::Prepare(const std::string& url, bool noBody) {
     Detach();
     CURL* e = Easy(FEasy);
-    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(e, CURLOPT_NOBODY, noBody ? 1L : 0L);
-    if (!noBody && FService == INTERNET_SERVICE_HTTP) curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(FHeaders));
+    Curl().easy_setopt(e, CURLOPT_URL, url.c_str());
+    Curl().easy_setopt(e, CURLOPT_NOBODY, noBody ? 1L : 0L);
+    if (!noBody && FService == INTERNET_SERVICE_HTTP) Curl().easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    Curl().easy_setopt(e, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(FHeaders));
     FDone = false;
     FResult = CURLE_OK;
     FBuffer.clear();
     FBufferPos = 0;
     FReply.clear();
     FStarted = FHeadersDone = FRedirect = false;
-    if (curl_multi_add_handle(Multi(FSession.FMulti), e) == CURLM_OK) {
+    if (Curl().multi_add_handle(Multi(FSession.FMulti), e) == CURLM_OK) {
         FAttached = true;
     } else {
         FDone = true;
@@ -315,13 +378,13 @@ void TInternetConnection::Pump(Pred ready) {
     const auto stall = std::chrono::milliseconds(FSession.StallTimeout());
     while (!FDone && !ready()) {
         int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        if (Curl().multi_perform(multi, &running) != CURLM_OK) {
             FDone = true;
             FResult = CURLE_UNRECOVERABLE_POLL;
             break;
         }
         int left = 0;
-        while (CURLMsg* m = curl_multi_info_read(multi, &left)) {
+        while (CURLMsg* m = Curl().multi_info_read(multi, &left)) {
             if (m->msg == CURLMSG_DONE && m->easy_handle == FEasy) {
                 FDone = true;
                 FResult = m->data.result;
@@ -338,7 +401,7 @@ void TInternetConnection::Pump(Pred ready) {
             break;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(stall - (now - quietSince)).count();
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 200)), nullptr);
+        Curl().multi_poll(multi, nullptr, 0, static_cast<int>(std::clamp<long long>(wait, 1, 200)), nullptr);
     }
     if (FDone) Detach();
 }
@@ -350,7 +413,7 @@ bool TInternetConnection::Finish() {
 
 void TInternetConnection::Detach() {
     if (!FAttached) return;
-    curl_multi_remove_handle(Multi(FSession.FMulti), Easy(FEasy));
+    Curl().multi_remove_handle(Multi(FSession.FMulti), Easy(FEasy));
     FAttached = false;
 }
 
@@ -379,7 +442,7 @@ size_t TInternetConnection::OnHeader(char* data, size_t size, size_t count, void
         c->FRedirect = true;
     } else if (line == "\r\n" || line == "\n") {
         long status = 0;
-        curl_easy_getinfo(Easy(c->FEasy), CURLINFO_RESPONSE_CODE, &status);
+        Curl().easy_getinfo(Easy(c->FEasy), CURLINFO_RESPONSE_CODE, &status);
         // An interim answer or a redirect that will be followed is not the final one.
         if (status >= 200 && !(c->FRedirect && status >= 300 && status < 400)) c->FHeadersDone = true;
     }
@@ -453,7 +516,7 @@ TInternetFile::~TInternetFile() { Close(); }
 bool TInternetFile::HttpSendRequest(const std::string& headers) {
     TInternetConnection* c = FConnection;
     if (!c || c->FService != INTERNET_SERVICE_HTTP || FSent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
-    curl_slist_free_all(static_cast<curl_slist*>(c->FHeaders));
+    Curl().slist_free_all(static_cast<curl_slist*>(c->FHeaders));
     curl_slist* list = nullptr;
     size_t start = 0;
     while (start < headers.size()) {
@@ -461,12 +524,12 @@ bool TInternetFile::HttpSendRequest(const std::string& headers) {
         if (end == std::string::npos) end = headers.size();
         std::string line = headers.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) list = curl_slist_append(list, line.c_str());
+        if (!line.empty()) list = Curl().slist_append(list, line.c_str());
         start = end + 1;
     }
     // Straight from the server: no cache on the way may answer.
-    list = curl_slist_append(list, "Cache-Control: no-cache");
-    list = curl_slist_append(list, "Pragma: no-cache");
+    list = Curl().slist_append(list, "Cache-Control: no-cache");
+    list = Curl().slist_append(list, "Pragma: no-cache");
     c->FHeaders = list;
     c->Prepare(FUrl, false);
     FSent = true;
@@ -477,7 +540,7 @@ bool TInternetFile::HttpSendRequest(const std::string& headers) {
 int TInternetFile::HttpStatus() const {
     long status = 0;
     if (FConnection && FConnection->FService == INTERNET_SERVICE_HTTP)
-        curl_easy_getinfo(Easy(FConnection->FEasy), CURLINFO_RESPONSE_CODE, &status);
+        Curl().easy_getinfo(Easy(FConnection->FEasy), CURLINFO_RESPONSE_CODE, &status);
     return static_cast<int>(status);
 }
 
@@ -485,7 +548,7 @@ bool TInternetFile::QuerySize(int64_t& size) {
     size = 0;
     if (!FConnection || !FSent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     curl_off_t length = -1;
-    curl_easy_getinfo(Easy(FConnection->FEasy), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    Curl().easy_getinfo(Easy(FConnection->FEasy), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     if (length < 0) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
     size = length;
     return Succeed();
