@@ -399,7 +399,11 @@ bool SameText(const std::string& a, const std::string& b) {
 }
 
 int CompareText(const std::string& a, const std::string& b) {
-    return UpperCase(a).compare(UpperCase(b)) < 0 ? -1 : (UpperCase(a) == UpperCase(b) ? 0 : 1);
+    auto up = [](char c) { return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c); };
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (up(a[i]) != up(b[i])) return up(a[i]) < up(b[i]) ? -1 : 1;
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 std::string TrimLeft(const std::string& s) {

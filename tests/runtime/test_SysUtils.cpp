@@ -74,6 +74,12 @@ TEST(AnsiText, CaseInsensitiveCompare) {
     EXPECT_EQ(AnsiUpperCase("stra\xDF" "e"), "STRA\xDF" "E");  // ß has no capital in 1252
     EXPECT_EQ(AnsiToUtf8("\x80 \xE9"), "\xE2\x82\xAC \xC3\xA9");
     EXPECT_EQ(Utf8ToAnsi("\xE2\x82\xAC \xC3\xA9"), "\x80 \xE9");
+    // CompareText folds ASCII letters only; other bytes compare unsigned.
+    EXPECT_EQ(CompareText("Setup.EXE", "setup.exe"), 0);
+    EXPECT_GT(CompareText("\xE9", "\xC9"), 0);
+    EXPECT_GT(CompareText("\xE9", "z"), 0);
+    EXPECT_LT(CompareText("ab", "ABC"), 0);
+    EXPECT_GT(CompareText("_", "a"), 0);
 }
 
 TEST(DateTime, EpochAndDosStamps) {
