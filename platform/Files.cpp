@@ -97,11 +97,12 @@ bool Conflicts(DWORD newRights, DWORD newShare, DWORD oldRights, DWORD oldShare)
 // kernel drops them when the handle closes or its program ends, however it ends. A file
 // (by its key) owns eight bytes there, placed by a hash of the key. Byte 0 is held
 // exclusively while an opening checks and takes its locks; bytes 1 to 3 are held by the
-// openings with the right to read, write and delete, bytes 4 to 6 by the openings that do
-// not share that right. (Keys of one hash would share their bytes; among 2^56 places that
-// does not happen in practice.)
+// openings with the right to delete, write and read, bytes 4 to 6 by the openings that do
+// not share reading, writing and deleting (so that a new file's locks lie together).
+// Keys of one hash would share their bytes; among 2^56 places that does not happen in
+// practice.
 
-enum : int { kGate = 0, kHeld = 1, kDenied = 4 };
+constexpr int kGate = 0;
 
 off_t ShareSlot(const std::string& key) {
     uint64_t h = 14695981039346656037ull;  // FNV-1a
@@ -112,10 +113,15 @@ off_t ShareSlot(const std::string& key) {
     return static_cast<off_t>((h >> 8) << 3);
 }
 
+unsigned HeldBits(DWORD rights) {
+    return (rights & kDelete ? 1u << 1 : 0) | (rights & kWrite ? 1u << 2 : 0) | (rights & kRead ? 1u << 3 : 0);
+}
+unsigned DeniedBits(DWORD rights) { return (rights & 7) << 4; }
+
 // The bytes an opening holds, and the bytes whose holders it conflicts with.
-unsigned HeldBytes(DWORD rights, DWORD share) { return rights ? (rights << kHeld) | ((~share & 7) << kDenied) : 0; }
+unsigned HeldBytes(DWORD rights, DWORD share) { return rights ? HeldBits(rights) | DeniedBits(~share & 7) : 0; }
 unsigned ConflictBytes(DWORD rights, DWORD share) {
-    return rights ? (rights << kDenied) | ((~share & 7) << kHeld) : 0;
+    return rights ? DeniedBits(rights) | HeldBits(~share & 7) : 0;
 }
 
 bool SetLock(int fd, short type, off_t start, off_t len, bool wait) {
