@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -141,25 +142,102 @@ struct TResult {
     long maxRssKiB = 0;
 };
 
-TResult Run(const std::vector<std::string>& argv, const fs::path& cwd = {}) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
+// Starts the tools. A child's peak memory (ru_maxrss) includes that of the process it
+// was forked from, so the tools are forked by a helper split off at the start, before
+// the payloads fill this process, not by the benchmark itself.
+class TSpawner {
+public:
+    TSpawner() {
+        int toHelper[2], fromHelper[2];
+        if (pipe(toHelper) != 0 || pipe(fromHelper) != 0) std::exit(1);
+        FPid = fork();
+        if (FPid == 0) {
+            close(toHelper[1]);
+            close(fromHelper[0]);
+            Serve(toHelper[0], fromHelper[1]);
+            _exit(0);
+        }
+        close(toHelper[0]);
+        close(fromHelper[1]);
+        FTo = toHelper[1];
+        FFrom = fromHelper[0];
     }
+    ~TSpawner() {
+        close(FTo);
+        close(FFrom);
+        waitpid(FPid, nullptr, 0);
+    }
+
+    // Runs Argv in Cwd (empty: here) to its end: its time, peak memory and status.
+    TResult Run(const std::vector<std::string>& argv, const fs::path& cwd, int& status) {
+        std::string msg = cwd.string();
+        msg += '\0';
+        for (const auto& a : argv) msg += a + '\0';
+        uint32_t n = static_cast<uint32_t>(msg.size());
+        if (!WriteAll(FTo, &n, sizeof n) || !WriteAll(FTo, msg.data(), n)) std::exit(1);
+        TReply r;
+        if (!ReadAll(FFrom, &r, sizeof r)) std::exit(1);
+        status = r.status;
+        return {r.seconds, r.maxRssKiB};
+    }
+
+private:
+    struct TReply {
+        int status;
+        double seconds;
+        long maxRssKiB;
+    };
+
+    static bool WriteAll(int fd, const void* p, size_t n) {
+        return write(fd, p, n) == static_cast<ssize_t>(n);
+    }
+    static bool ReadAll(int fd, void* p, size_t n) {
+        size_t done = 0;
+        while (done < n) {
+            ssize_t k = read(fd, static_cast<char*>(p) + done, n - done);
+            if (k <= 0) return false;
+            done += static_cast<size_t>(k);
+        }
+        return true;
+    }
+
+    [[noreturn]] static void Serve(int in, int out) {
+        uint32_t n;
+        while (ReadAll(in, &n, sizeof n)) {
+            std::vector<char> msg(n);
+            if (!ReadAll(in, msg.data(), n)) break;
+            std::vector<char*> args;
+            for (size_t i = std::strlen(msg.data()) + 1; i < n; i += std::strlen(msg.data() + i) + 1)
+                args.push_back(msg.data() + i);
+            args.push_back(nullptr);
+            auto start = std::chrono::steady_clock::now();
+            pid_t pid = fork();
+            if (pid == 0) {
+                if (msg[0] && chdir(msg.data()) != 0) _exit(126);
+                int devnull = open("/dev/null", O_WRONLY);
+                dup2(devnull, 1);
+                execvp(args[0], args.data());
+                _exit(127);
+            }
+            TReply r{};
+            struct rusage ru {};
+            wait4(pid, &r.status, 0, &ru);
+            r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            r.maxRssKiB = ru.ru_maxrss;
+            if (!WriteAll(out, &r, sizeof r)) break;
+        }
+        _exit(0);
+    }
+
+    pid_t FPid;
+    int FTo, FFrom;
+};
+
+TSpawner* gSpawner = nullptr;
+
+TResult Run(const std::vector<std::string>& argv, const fs::path& cwd = {}) {
     int status = 0;
-    struct rusage ru {};
-    wait4(pid, &status, 0, &ru);
-    TResult res;
-    res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    res.maxRssKiB = ru.ru_maxrss;
+    TResult res = gSpawner->Run(argv, cwd, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "bench: command failed:");
         for (const auto& a : argv) std::fprintf(stderr, " %s", a.c_str());
@@ -279,6 +357,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: kelvane_bench KELVANE [WORKDIR] [--only mixed|small] [--rounds N]\n");
         return 2;
     }
+    TSpawner spawner;
+    gSpawner = &spawner;
     std::string kelvane = fs::absolute(positional[0]).string();
     std::string tmpl =
         (positional.size() > 1 ? fs::path(positional[1]) : fs::temp_directory_path()).string() + "/kvbench-XXXXXX";
