@@ -421,6 +421,7 @@ public:
     }
     int Fd = -1;
     int ShareFd = -1;  // the description holding its sharing locks
+    int64_t Pos = 0;   // the descriptor's position, -1 when not known: asking costs a call
     DWORD Access = 0;  // rights
     std::string Key, Host;
     TDrive Drive;      // a copy: the machine may change while the file is open
@@ -568,10 +569,14 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* read, void* /*overl
     while (done < count) {
         ssize_t n = ::read(f->Fd, static_cast<char*>(buffer) + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Fail(ErrnoToWin(errno), false);
+        if (n < 0) {
+            f->Pos = -1;
+            return Fail(ErrnoToWin(errno), false);
+        }
         if (n == 0) break;
         done += static_cast<DWORD>(n);
     }
+    if (f->Pos >= 0) f->Pos += done;
     if (read) *read = done;
     return true;
 }
@@ -589,6 +594,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, voi
         if (n <= 0) break;
         done += static_cast<DWORD>(n);
     }
+    if (f->Pos >= 0) f->Pos += done;
     if (written) *written = done;
     if (done < count) return Fail(ERROR_DISK_FULL, false);
     return true;
@@ -599,10 +605,11 @@ int64_t FileSeek64(HANDLE file, int64_t offset, DWORD method) {
     if (!f) return -1;
     if (method > FILE_END) return Fail(ERROR_INVALID_PARAMETER, int64_t(-1));
     if (method == FILE_BEGIN && offset < 0) return Fail(ERROR_NEGATIVE_SEEK, int64_t(-1));
+    if (method == FILE_CURRENT && offset == 0 && f->Pos >= 0) return f->Pos;
     static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-    int64_t pos = ::lseek(f->Fd, offset, whence[method]);
-    if (pos < 0) return Fail(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrnoToWin(errno), int64_t(-1));
-    return pos;
+    f->Pos = ::lseek(f->Fd, offset, whence[method]);
+    if (f->Pos < 0) return Fail(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrnoToWin(errno), int64_t(-1));
+    return f->Pos;
 }
 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {

@@ -59,6 +59,27 @@ TEST_F(MachineTest, StreamsCreateReadWriteSeekAndSize) {
     EXPECT_THROW(TFileStream("C:\\TEMP\\a.bin", 3), EFOpenError);
 }
 
+// Positions as reads, writes and seeks leave them, refused seeks included.
+TEST_F(MachineTest, PositionsFollowReadsWritesAndSeeks) {
+    TFileStream s("C:\\TEMP\\p.bin", fmCreate);
+    s.WriteString("abcdef");
+    s.SetPosition(1);
+    EXPECT_EQ(s.Seek(-10, soCurrent), -1);
+    EXPECT_EQ(s.Position(), 1);
+    s.SetPosition(4);
+    char buf[10];
+    EXPECT_EQ(s.Read(buf, 10), 2);
+    EXPECT_EQ(s.Position(), 6);
+    s.WriteString("xy");
+    EXPECT_EQ(s.Position(), 8);
+    EXPECT_EQ(s.Seek(-3, soEnd), 5);
+    EXPECT_EQ(s.Read(buf, 10), 3);
+    EXPECT_EQ(std::string(buf, 3), "fxy");
+    s.SetSize(2);
+    EXPECT_EQ(s.Position(), 2);
+    EXPECT_EQ(s.Size(), 2);
+}
+
 TEST_F(MachineTest, DispositionsAsWindowsHasThem) {
     HANDLE h = Open("C:\\TEMP\\d.txt", GENERIC_WRITE, 0, CREATE_NEW);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
