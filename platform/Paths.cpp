@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <mutex>
 #include <set>
 
@@ -476,38 +475,6 @@ std::string HostPath(const std::string& winPath) {
     return r.Host;
 }
 
-namespace {
-
-// The canonical form of a drive's or share's folder, worked out again only when
-// another folder stands at its path: canonical forms cost a look at every name.
-std::string CanonicalFolder(const std::string& dir) {
-    struct TKnown {
-        dev_t dev;
-        ino_t ino;
-        std::string canon;
-    };
-    static std::mutex lock;
-    static std::map<std::string, TKnown> known;
-    struct stat st;
-    bool there = ::stat(dir.c_str(), &st) == 0;
-    if (there) {
-        std::lock_guard<std::mutex> guard(lock);
-        auto it = known.find(dir);
-        if (it != known.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino) return it->second.canon;
-    }
-    std::error_code ec;
-    std::string d = fs::weakly_canonical(dir, ec).string();
-    if (ec) d = dir;
-    while (d.size() > 1 && d.back() == '/') d.pop_back();
-    if (there) {
-        std::lock_guard<std::mutex> guard(lock);
-        known[dir] = {st.st_dev, st.st_ino, d};
-    }
-    return d;
-}
-
-}  // namespace
-
 std::string WinPathFromHost(const std::string& hostPath) {
     std::error_code ec;
     fs::path abs = hostPath.empty() || hostPath[0] != '/' ? fs::path(HostCwd()) / hostPath : fs::path(hostPath);
@@ -519,7 +486,9 @@ std::string WinPathFromHost(const std::string& hostPath) {
     size_t bestLen = 0;
     bool found = false;
     auto consider = [&](const std::string& root, const std::string& dir) {
-        std::string d = CanonicalFolder(dir);
+        std::string d = fs::weakly_canonical(dir, ec).string();
+        if (ec) d = dir;
+        while (d.size() > 1 && d.back() == '/') d.pop_back();
         bool inside = d == "/" || canon == d || (canon.size() > d.size() && canon.compare(0, d.size(), d) == 0 &&
                                                  canon[d.size()] == '/');
         if (inside && (!found || d.size() > bestLen)) {

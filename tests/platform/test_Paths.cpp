@@ -222,6 +222,28 @@ TEST(Machine, SharesAndHostPathsMapBothWays) {
     EXPECT_THROW(HostPath("C:\\a|b"), EOSError);
 }
 
+// Host paths through symbolic links land where the links point, also after a link or
+// a drive's folder is put elsewhere.
+TEST(Machine, HostPathsFollowLinks) {
+    kv::test::TempMachine m;
+    m.Write("drive_c/dir/f.txt", "x");
+    namespace fs = std::filesystem;
+    fs::create_directory_symlink(m.Host("drive_c/dir"), m.Root + "/link");
+    fs::create_symlink(m.Host("drive_c/dir/f.txt"), m.Root + "/file");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/link/f.txt"), "C:\\dir\\f.txt");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/link/new.txt"), "C:\\dir\\new.txt");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/file"), "C:\\dir\\f.txt");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/link/./f.txt"), "C:\\dir\\f.txt");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/link/../dir/f.txt"), "C:\\dir\\f.txt");  // ".." of where it points
+    fs::remove(m.Root + "/link");
+    fs::create_directory_symlink(m.Host("drive_a"), m.Root + "/link");
+    EXPECT_EQ(WinPathFromHost(m.Root + "/link/f.txt"), "A:\\f.txt");
+    // Drive C: moved away, a link in its place.
+    fs::rename(m.Host("drive_c"), m.Root + "/c");
+    fs::create_directory_symlink(m.Root + "/c", m.Host("drive_c"));
+    EXPECT_EQ(WinPathFromHost(m.Root + "/c/dir/f.txt"), "C:\\dir\\f.txt");
+}
+
 TEST_F(MachineTest, RemovableDriveWithoutDiskIsNotReady) {
     std::filesystem::remove_all(M.Host("drive_a"));
     TResolvedPath r;
