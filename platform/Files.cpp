@@ -96,9 +96,10 @@ bool Conflicts(DWORD newRights, DWORD newShare, DWORD oldRights, DWORD oldShare)
 // descriptions (OFD locks) on the machine's opens.lock, one description per handle: the
 // kernel drops them when the handle closes or its program ends, however it ends. A file
 // (by its key) owns eight bytes there, placed by a hash of the key. Byte 0 is held
-// exclusively while an opening checks and takes its locks; bytes 1 to 3 are held by the
-// openings with the right to delete, write and read, bytes 4 to 6 by the openings that do
-// not share reading, writing and deleting (so that a new file's locks lie together).
+// exclusively while an opening checks and takes its locks. The openings with the right
+// to delete, read and write hold bytes 1, 3 and 5; the openings that do not share
+// reading, deleting and writing hold bytes 2, 4 and 6: a new file's locks form one run,
+// and a read that shares reading and writing checks one run and locks another.
 // Keys of one hash would share their bytes; among 2^56 places that does not happen in
 // practice.
 
@@ -114,9 +115,11 @@ off_t ShareSlot(const std::string& key) {
 }
 
 unsigned HeldBits(DWORD rights) {
-    return (rights & kDelete ? 1u << 1 : 0) | (rights & kWrite ? 1u << 2 : 0) | (rights & kRead ? 1u << 3 : 0);
+    return (rights & kDelete ? 1u << 1 : 0) | (rights & kRead ? 1u << 3 : 0) | (rights & kWrite ? 1u << 5 : 0);
 }
-unsigned DeniedBits(DWORD rights) { return (rights & 7) << 4; }
+unsigned DeniedBits(DWORD rights) {
+    return (rights & kRead ? 1u << 2 : 0) | (rights & kDelete ? 1u << 4 : 0) | (rights & kWrite ? 1u << 6 : 0);
+}
 
 // The bytes an opening holds, and the bytes whose holders it conflicts with.
 unsigned HeldBytes(DWORD rights, DWORD share) { return rights ? HeldBits(rights) | DeniedBits(~share & 7) : 0; }
