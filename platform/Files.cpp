@@ -297,27 +297,28 @@ TSqlite& AttrStore() {
     TSqlite& db = Machine().State();
     std::lock_guard<std::mutex> guard(lock);
     if (stamped == Machine().Root()) return db;
-    TSqlite::Transaction t(db);
-    bool old;
-    {
+    auto old = [&db] {
         TSqlite::Query q(db, "SELECT 1 FROM pragma_table_info('attrs') WHERE name='ident'");
-        old = !q.Step();
-    }
-    if (old) {
-        db.Exec("ALTER TABLE attrs ADD COLUMN ident BLOB");
-        std::vector<std::string> folds;
-        {
-            TSqlite::Query q(db, "SELECT fold FROM attrs");
-            while (q.Step()) folds.push_back(q.Blob(0));
+        return !q.Step();
+    };
+    if (old()) {
+        TSqlite::Transaction t(db);
+        if (old()) {  // (unless another program was first)
+            db.Exec("ALTER TABLE attrs ADD COLUMN ident BLOB");
+            std::vector<std::string> folds;
+            {
+                TSqlite::Query q(db, "SELECT fold FROM attrs");
+                while (q.Step()) folds.push_back(q.Blob(0));
+            }
+            for (const auto& fold : folds) {
+                TResolvedPath r;
+                std::string ident = ResolvePath(fold, r) == ERROR_SUCCESS && r.Exists ? Identify(r.Host).Ident : "";
+                if (ident.empty()) TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, fold).Run();
+                else TSqlite::Query(db, "UPDATE attrs SET ident=? WHERE fold=?").Bind(1, ident).Bind(2, fold).Run();
+            }
         }
-        for (const auto& fold : folds) {
-            TResolvedPath r;
-            std::string ident = ResolvePath(fold, r) == ERROR_SUCCESS && r.Exists ? Identify(r.Host).Ident : "";
-            if (ident.empty()) TSqlite::Query(db, "DELETE FROM attrs WHERE fold=?").Bind(1, fold).Run();
-            else TSqlite::Query(db, "UPDATE attrs SET ident=? WHERE fold=?").Bind(1, ident).Bind(2, fold).Run();
-        }
+        t.Commit();
     }
-    t.Commit();
     stamped = Machine().Root();
     return db;
 }

@@ -71,7 +71,7 @@ const TCurlApi* LoadCurl() {
     return api;
 }
 
-// Only after a successful start, which loaded it.
+// For the holders of sessions and connections, which only a loaded library gives.
 const TCurlApi& Curl() { return *LoadCurl(); }
 
 thread_local int32_t gLastError = 0;

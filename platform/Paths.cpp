@@ -223,12 +223,12 @@ TFolderIndex& FolderIndex();
 
 class TFolderIndex {
 public:
-    // The smallest host name of HostDir (whose stat is Dir) that equals Folded, an
-    // upper-cased ANSI name, without regard to case.
     TFolderIndex() {
         ::pthread_atfork(nullptr, nullptr, [] { FolderIndex().FForked = true; });
     }
 
+    // The smallest host name of HostDir (whose stat is Dir) that equals Folded, an
+    // upper-cased ANSI name, without regard to case.
     bool Find(const std::string& hostDir, const struct stat& dir, const std::string& folded, std::string& hostName) {
         std::lock_guard<std::mutex> lock(FLock);
         if (FForked) Restart();
@@ -384,7 +384,8 @@ bool FindEntry(const std::string& hostDir, const struct stat& dir, const std::st
 
 std::string Join(const std::string& host, const std::string& name) { return host + (host == "/" ? "" : "/") + name; }
 
-// The name a host name stands for: exact unless the host cannot hold it.
+// A written name as the host holds it: bytes that 1252 leaves undefined do not survive
+// the way to UTF-8 and back.
 void AsOnHost(std::string& part) {
     for (unsigned char c : part)
         if (c >= 0x80) {
