@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -430,6 +431,20 @@ public:
     std::string Key, Host;
     TDrive Drive;      // a copy: the machine may change while the file is open
 };
+
+// A forked child shares its parent's open file descriptions: were it to keep the
+// sharing locks of the handles it inherits, a file would stay held after the parent
+// closed it. The child's copies of the handles hold no locks.
+void DropInheritedShares() {
+    for (auto& [h, obj] : gHandles)
+        if (auto* f = dynamic_cast<TFileObject*>(obj.get()); f && f->ShareFd >= 0) {
+            ::close(f->ShareFd);
+            f->ShareFd = -1;
+        }
+    gHandleLock.unlock();
+}
+const bool kForkHandled =
+    (::pthread_atfork([] { gHandleLock.lock(); }, [] { gHandleLock.unlock(); }, DropInheritedShares), true);
 
 class TFindObject : public THandleObject {
 public:

@@ -224,6 +224,32 @@ TEST_F(MachineTest, FoldersWithOpenFilesStay) {
     ::close(ready[1]);
 }
 
+// A forked child's copies of its parent's handles hold nothing once the parent closes them.
+TEST_F(MachineTest, ForkedChildrenHoldNoInheritedFiles) {
+    M.Write("drive_c/f.txt", "x");
+    HANDLE h = Open("C:\\f.txt", GENERIC_READ, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        (void)!::write(ready[1], "y", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_EQ(Open("C:\\f.txt", GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    h = Open("C:\\f.txt", GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
 TEST_F(MachineTest, DeleteCopyAndMove) {
     M.Write("drive_c/a.txt", "A");
     M.Write("drive_c/b.txt", "B");
