@@ -237,46 +237,31 @@ int TStrings::AddObject(const std::string& s, TObject* obj) {
 }
 
 void TStrings::AddStrings(const TStrings& other) {
-    BeginUpdate();
-    try {
+    Updating([&] {
         for (int i = 0; i < other.Count(); ++i) AddObject(other.Get(i), other.GetObject(i));
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TStrings::Move(int from, int to) {
     if (from == to) return;
-    BeginUpdate();
-    try {
+    Updating([&] {
         std::string s = Get(from);
         TObject* obj = GetObject(from);
         Delete(from);
         Insert(to, s);
         PutObject(to, obj);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 void TStrings::Exchange(int a, int b) {
-    BeginUpdate();
-    try {
+    Updating([&] {
         std::string sa = Get(a), sb = Get(b);
         TObject *oa = GetObject(a), *ob = GetObject(b);
         Put(a, sb);
         PutObject(a, ob);
         Put(b, sa);
         PutObject(b, oa);
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 int TStrings::IndexOf(const std::string& s) const {
@@ -310,8 +295,7 @@ std::string TStrings::Text() const {
 }
 
 void TStrings::SetText(const std::string& text) {
-    BeginUpdate();
-    try {
+    Updating([&] {
         Clear();
         size_t i = 0;
         while (i < text.size()) {
@@ -321,11 +305,7 @@ void TStrings::SetText(const std::string& text) {
             if (i < text.size() && text[i] == '\r') ++i;
             if (i < text.size() && text[i] == '\n') ++i;
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 std::string TStrings::CommaText() const {
@@ -352,8 +332,7 @@ std::string TStrings::CommaText() const {
 }
 
 void TStrings::SetCommaText(const std::string& text) {
-    BeginUpdate();
-    try {
+    Updating([&] {
         Clear();
         size_t i = 0;
         auto skipBlanks = [&] {
@@ -387,11 +366,7 @@ void TStrings::SetCommaText(const std::string& text) {
                 if (i >= text.size()) Add("");
             }
         }
-    } catch (...) {
-        EndUpdate();
-        throw;
-    }
-    EndUpdate();
+    });
 }
 
 std::string TStrings::Names(int index) const {
@@ -446,15 +421,10 @@ void TStrings::SaveToFile(const std::string& path) const {
 void TStrings::Assign(const TPersistent* source) {
     if (auto* src = dynamic_cast<const TStrings*>(source)) {
         if (src == this) return;
-        BeginUpdate();
-        try {
+        Updating([&] {
             Clear();
             AddStrings(*src);
-        } catch (...) {
-            EndUpdate();
-            throw;
-        }
-        EndUpdate();
+        });
         return;
     }
     TPersistent::Assign(source);

@@ -334,6 +334,18 @@ public:
 protected:
     // Called when BeginUpdate/EndUpdate cross zero.
     virtual void SetUpdateState(bool) {}
+    // Runs Fn between BeginUpdate and EndUpdate, also when it raises.
+    template <class Fn>
+    void Updating(Fn fn) {
+        BeginUpdate();
+        try {
+            fn();
+        } catch (...) {
+            EndUpdate();
+            throw;
+        }
+        EndUpdate();
+    }
 
 private:
     int FUpdateCount = 0;
