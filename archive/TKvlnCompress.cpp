@@ -2,11 +2,14 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
+#include "archive/TWorkAhead.h"
 #include "forms/Forms.h"
 #include "platform/FileStream.h"
 #include "platform/Files.h"
@@ -125,7 +128,139 @@ struct TInflater {
     ~TInflater() { inflateEnd(&z); }
 };
 
+// A member inflated by a worker before its turn. Only a clean result is used; any
+// other (a corrupt or short stream, a wrong size) is inflated again in turn, so
+// that its errors and partial output are those of the plain path.
+struct TAheadMember {
+    int Index = -1;  // in the table
+    THeaderRecord Header;
+    uint32_t Generation = 0;  // of the archive file read
+    std::vector<uint8_t> Input, Output;
+    bool Clean = false;  // the stream ended after exactly FileSize bytes
+    std::atomic<bool> Ready{false};
+
+    int64_t Packed() const { return static_cast<int64_t>(Header.LastBytePos) + 1 - Header.DataPos; }
+
+    void Inflate() {
+        try {
+            TInflater inf;
+            z_stream& z = inf.z;
+            uint8_t none = 0;
+            // One byte of room beyond FileSize shows a member that would be longer.
+            Output.resize(static_cast<size_t>(Header.FileSize) + 1);
+            z.next_in = Input.empty() ? &none : Input.data();
+            z.avail_in = static_cast<uInt>(Input.size());
+            z.next_out = Output.data();
+            z.avail_out = static_cast<uInt>(Output.size());
+            int rc = inflate(&z, Z_FINISH);
+            Clean = rc == Z_STREAM_END && z.total_out == static_cast<uLong>(Header.FileSize);
+            Output.resize(static_cast<size_t>(z.total_out));
+        } catch (...) {
+            Clean = false;
+        }
+        Input = {};
+    }
+};
+
 }  // namespace
+
+struct TKvlnCompress::TExtractAhead {
+    static constexpr int64_t MemberLimit = 1 << 20;  // larger members inflate as they are written
+    static constexpr int64_t Budget = 4 << 20;       // input and output bytes held ahead
+    static constexpr size_t MaxMembers = 64;
+    static constexpr int64_t WindowSize = 256 << 10;
+
+    std::map<int, std::unique_ptr<TAheadMember>> Slots;  // by position in FilesToProcess
+    int Next = 0;                                        // the first position not yet looked at
+    int64_t Held = 0;
+    // Members that follow one another in the archive are read through one window
+    // of it: one read serves many of them.
+    std::vector<uint8_t> Window;
+    int64_t WindowAt = 0, LastEnd = -1;
+    uint32_t WindowGeneration = 0;
+    TWorkAhead Workers{1};  // declared last: joined before the slots go
+
+    // The member read ahead for Position, if any; its bytes no longer count.
+    std::unique_ptr<TAheadMember> Take(int position) {
+        auto it = Slots.find(position);
+        if (it == Slots.end()) return nullptr;
+        std::unique_ptr<TAheadMember> m = std::move(it->second);
+        Slots.erase(it);
+        Held -= m->Header.FileSize + m->Packed();
+        Workers.Await(m->Ready);
+        return m;
+    }
+
+    // Bytes [At, At + N) of Archive; false when it has fewer.
+    bool ReadAt(TStream& archive, uint32_t generation, int64_t at, int64_t n, uint8_t* to) {
+        if (generation != WindowGeneration) {
+            Window.clear();
+            LastEnd = -1;
+            WindowGeneration = generation;
+        }
+        const bool inWindow = at >= WindowAt && at + n <= WindowAt + static_cast<int64_t>(Window.size());
+        const bool follows = LastEnd >= 0 && at >= LastEnd && at - LastEnd <= 4096;
+        LastEnd = at + n;
+        if (!inWindow && (!follows || n > WindowSize / 4)) {
+            archive.SetPosition(at);
+            return archive.Read(to, n) == n;
+        }
+        if (!inWindow) {
+            Window.resize(static_cast<size_t>(WindowSize));
+            archive.SetPosition(at);
+            int64_t got = archive.Read(Window.data(), WindowSize);
+            Window.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+            WindowAt = at;
+            if (got < n) return false;
+        }
+        std::copy_n(Window.data() + (at - WindowAt), n, to);
+        return true;
+    }
+};
+
+// A file read by the engine's thread and compressed by a worker before its turn.
+struct TKvlnCompress::TAddAhead {
+    static constexpr int64_t FileLimit = 60 << 10;  // compresses to less than one progress point
+    static constexpr int64_t Budget = 4 << 20;
+    static constexpr size_t MaxFiles = 64;
+
+    struct TFile {
+        std::string Name;
+        TCompressionLevel Level = colMax;
+        TMemoryStream Source, Packed;
+        bool Clean = false;  // no progress point fell within: the data as in turn
+        std::atomic<bool> Ready{false};
+
+        void Compress() {
+            bool progressed = false;
+            try {
+                TCompressionStream z(Level, Packed);
+                z.OnProgress = [&progressed](TCustomZlibStream*) { progressed = true; };
+                z.CopyFrom(Source, 0);
+                z.Finish();
+                Clean = !progressed;
+            } catch (...) {
+                Clean = false;
+            }
+        }
+        int64_t Bytes() const { return static_cast<int64_t>(Name.size()) + 2 * Source.Data().size(); }
+    };
+
+    std::map<int, std::unique_ptr<TFile>> Slots;  // by index in the table
+    int Next = 0;
+    int64_t Held = 0;
+    TWorkAhead Workers{TWorkAhead::Cores()};  // declared last: joined before the slots go
+
+    std::unique_ptr<TFile> Take(int index) {
+        auto it = Slots.find(index);
+        if (it == Slots.end()) return nullptr;
+        std::unique_ptr<TFile> f = std::move(it->second);
+        Slots.erase(it);
+        Held -= f->Bytes();
+        Workers.Await(f->Ready);
+        return f;
+    }
+};
 
 const TEnumInfo TCompressionLevelInfo{"TCompressionLevel", {"colNone", "colFastest", "colDefault", "colMax"}};
 
@@ -189,6 +324,7 @@ void TKvlnCompress::ReadHeaders() {
         throw EKvlnCompress("Cannot open the compressed file %s", {FCompressedFile});
     }
     FHeadersLoaded = false;
+    ++FArchiveGeneration;
     FFileIdTable.fill(0);
     try {
         FHeaders.LoadFromStream(*stream, FOffset);
@@ -229,6 +365,7 @@ int TKvlnCompress::IndexOfFileId(int32_t FileId) {
 
 void TKvlnCompress::OpenDisk(std::unique_ptr<TStream>& Stream, int32_t DiskNumber, uint16_t Mode,
                              std::string& FileName) {
+    ++FArchiveGeneration;
     for (int attempt = 0; attempt < 4; ++attempt) {
         Stream.reset();
         if (FHeaders.MultiDisk) FileName = ChangeFileExt(FileName, "." + IntToStr(DiskNumber));
@@ -286,6 +423,7 @@ void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
     struct TFinally {
         TKvlnCompress& self;
         ~TFinally() {
+            self.FAddAhead.reset();
             self.FArchive.reset();
             self.FFilesToProcess->Clear();
         }
@@ -326,6 +464,7 @@ void TKvlnCompress::Add(TlzhCommand Command, int32_t FileId) {
         FArchive->SetPosition(FStoredEnd);
         FHeaders.InitStats(FStats);
         FStats.TotalCompressedSize = 0;
+        if (FHeaders.Count() - FStoredCount > 1) FAddAhead = std::make_unique<TAddAhead>();
         for (int i = 0; i < FHeaders.Count(); ++i) {
             TFileHeader& h = FHeaders.GetFileHeaders(i);
             if (!h.InArchive) AddMember(h, i, FileId);
@@ -363,11 +502,16 @@ void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
         TKvlnCompress& self;
         ~TCleanup() { self.FSource = self.FDest = nullptr; }
     } cleanup{*this};
+    std::unique_ptr<TAddAhead::TFile> ahead = FAddAhead ? FAddAhead->Take(index) : nullptr;
+    if (ahead && (!ahead->Clean || ahead->Name != r.FileName)) ahead.reset();
+    if (FAddAhead) CompressAhead(index);
     std::unique_ptr<TStream> source;
-    try {
-        source = OpenStream(r.FileName, kSharedRead);
-    } catch (const Exception&) {
-        throw EKvlnCompress("Cannot open the file %s", {r.FileName});
+    if (!ahead) {
+        try {
+            source = OpenStream(r.FileName, kSharedRead);
+        } catch (const Exception&) {
+            throw EKvlnCompress("Cannot open the file %s", {r.FileName});
+        }
     }
     auto temp = std::make_unique<TSpillStream>([this](std::string& name) {
         GetTempFile(false, name);
@@ -381,22 +525,25 @@ void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
     h.ToStats(FStats);
     FStats.CompressedSize = 0;
     OnBeforeAdding(this, FStats);
-    FSource = source.get();
-    FDest = temp.get();
-    {
+    // Compressed ahead at the level still in force: no progress point fell within.
+    const bool packedAhead = ahead && ahead->Level == FCompressionLevel;
+    FSource = ahead ? static_cast<TStream*>(&ahead->Source) : source.get();
+    FDest = packedAhead ? static_cast<TStream*>(&ahead->Packed) : temp.get();
+    if (!packedAhead) {
         TCompressionStream z(FCompressionLevel, *temp);
         z.OnProgress = [this](TCustomZlibStream*) { AddStatus(); };
-        z.CopyFrom(*source, 0);
+        z.CopyFrom(*FSource, 0);
         z.Finish();
     }
-    int64_t packed = temp->Size();
+    TStream& data = *FDest;
+    int64_t packed = data.Size();
     if (packed > INT32_MAX) throw EKvlnCompress("The file %s is too large for an archive", {r.FileName});
     FStats.CompressionRatio = Percentage(packed, FStats.FileSize);
     FStats.FileDone = true;
     AddStatus();
     FStats.FileDone = false;
 
-    temp->SetPosition(0);
+    data.SetPosition(0);
     int64_t headerPos = FArchive->Position();
     h.SaveToStream(*FArchive);
     r.DataPos = static_cast<int32_t>(FArchive->Position());
@@ -404,7 +551,7 @@ void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
     int64_t copied = 0;
     try {
         while (copied < packed) {
-            int64_t n = temp->Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+            int64_t n = data.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
             if (n <= 0) break;
             int64_t w = FArchive->Write(buffer.data(), n);
             copied += w;
@@ -430,6 +577,47 @@ void TKvlnCompress::AddMember(TFileHeader& h, int index, int32_t FileId) {
     OnAfterAdding(this, FStats);
 }
 
+void TKvlnCompress::CompressAhead(int index) {
+    TAddAhead& a = *FAddAhead;
+    a.Next = std::max(a.Next, index + 1);
+    // Topped up in batches, so that the workers are woken once for many files.
+    if (a.Slots.size() > TAddAhead::MaxFiles / 2) return;
+    std::vector<TAddAhead::TFile*> batch;
+    while (a.Next < FHeaders.Count() && a.Slots.size() < TAddAhead::MaxFiles && a.Held < TAddAhead::Budget) {
+        const int i = a.Next++;
+        const TFileHeader& h = std::as_const(FHeaders).GetFileHeaders(i);
+        if (h.InArchive || h.HeaderRecord.FileSize > TAddAhead::FileLimit) continue;
+        auto f = std::make_unique<TAddAhead::TFile>();
+        f->Name = h.HeaderRecord.FileName;
+        f->Level = FCompressionLevel;
+        try {
+            std::unique_ptr<TStream> source = OpenStream(f->Name, kSharedRead);
+            int64_t size = source->Size();
+            if (size < 0 || size > TAddAhead::FileLimit) continue;
+            std::string& bytes = f->Source.Data();
+            bytes.resize(static_cast<size_t>(size));
+            if (source->Read(bytes.data(), size) != size) continue;
+        } catch (const Exception&) {
+            continue;  // opened again in its turn, which reports the fault
+        }
+        a.Held += f->Bytes();
+        batch.push_back(f.get());
+        a.Slots[i] = std::move(f);
+    }
+    // Each worker takes its own share of the batch.
+    const size_t shares = std::min<size_t>(batch.size(), TWorkAhead::Cores());
+    for (size_t k = 0; k < shares; ++k) {
+        std::vector<TAddAhead::TFile*> share;
+        for (size_t j = k; j < batch.size(); j += shares) share.push_back(batch[j]);
+        a.Workers.Post([share = std::move(share), &workers = a.Workers] {
+            for (TAddAhead::TFile* f : share) {
+                f->Compress();
+                workers.Finished(f->Ready);
+            }
+        });
+    }
+}
+
 // ---- extracting ----------------------------------------------------------------------
 
 void TKvlnCompress::Extract() {
@@ -438,6 +626,7 @@ void TKvlnCompress::Extract() {
     struct TFinally {
         TKvlnCompress& self;
         ~TFinally() {
+            self.FAhead.reset();
             self.FArchive.reset();
             self.FFilesToProcess->Clear();
             self.DestFileName.clear();
@@ -448,7 +637,8 @@ void TKvlnCompress::Extract() {
         CurrentDisk = 0;
         FHeaders.InitStats(FStats);
         FHeaders.SumSizes(FStats);
-        for (int i = 0; i < FFilesToProcess->Count(); ++i) ExtractMember(FFilesToProcess->Get(i));
+        if (FFilesToProcess->Count() > 1) FAhead = std::make_unique<TExtractAhead>();
+        for (int i = 0; i < FFilesToProcess->Count(); ++i) ExtractMember(FFilesToProcess->Get(i), i);
     } catch (const EkcAborted&) {
         OnAborted(this);
     } catch (const EAbort&) {
@@ -462,8 +652,9 @@ std::string TKvlnCompress::Destination() const {
     return WithBackslash(FExtractDirectory) + ExtractFileName(DestFileName);
 }
 
-void TKvlnCompress::ExtractMember(const std::string& entry) {
+void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
     SkipFile = false;
+    std::unique_ptr<TAheadMember> ahead = FAhead ? FAhead->Take(position) : nullptr;
     int index = FHeaders.IndexOf(entry);
     if (index < 0)
         throw EKvlnCompress("The file <%s> was not found in the archive <%s>", {entry, FCompressedFile});
@@ -474,8 +665,16 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
     OnBeforeExtracting(this, FStats);
     std::string dest = Destination();
 
+    // A file that is not there yet is created at once: one look at its folder, not two.
+    std::unique_ptr<TStream> out;
+    if (!SkipFile) {
+        try {
+            out = OpenStream(dest, fmCreate | fmExclusive);
+        } catch (const Exception&) {
+        }
+    }
     bool extract = true;
-    if (FileExists(dest)) {
+    if (!out && FileExists(dest)) {
         switch (TVersionResource::CompareWithArchived(h.FileVersion, dest, FOverwrite, h.FileDate)) {
             case 0: throw EKvlnCompress("Error comparing file versions in TKvlnCompress");
             case 2: break;
@@ -495,27 +694,52 @@ void TKvlnCompress::ExtractMember(const std::string& entry) {
         // The archive stays open from member to member while it is the right file.
         int32_t firstDisk = h.StartDisk == 0 ? 1 : h.StartDisk;
         if (!FArchive || FArchiveDisk != firstDisk) {
-            OpenDisk(FArchive, firstDisk, kSharedRead, FCompressedFile);
+            try {
+                OpenDisk(FArchive, firstDisk, kSharedRead, FCompressedFile);
+            } catch (...) {
+                // No disk, no file: the one just created goes again.
+                if (out) {
+                    out.reset();
+                    DeleteFileA(dest.c_str());
+                }
+                throw;
+            }
             FArchiveDisk = firstDisk;
         }
         CurrentDisk = h.StartDisk;
-        std::unique_ptr<TStream> out;
-        try {
-            out = OpenStream(dest, fmCreate);
-        } catch (const Exception&) {
-            // Most folders exist already; only a failure is worth the look.
+        if (!out) {
             try {
-                MakeFolderOf(dest);
                 out = OpenStream(dest, fmCreate);
             } catch (const Exception&) {
-                throw EKvlnCompress("Cannot create the file %s", {dest});
+                // Most folders exist already; only a failure is worth the look.
+                try {
+                    MakeFolderOf(dest);
+                    out = OpenStream(dest, fmCreate);
+                } catch (const Exception&) {
+                    throw EKvlnCompress("Cannot create the file %s", {dest});
+                }
             }
         }
-        FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
-        bool ended = Decompress(h, *out);
+        if (FAhead) InflateAhead(position);
+        bool ended;
+        const THeaderRecord& a = ahead ? ahead->Header : h;
+        if (ahead && ahead->Clean && ahead->Index == index && ahead->Generation == FArchiveGeneration &&
+            a.DataPos == h.DataPos && a.LastBytePos == h.LastBytePos && a.FileSize == h.FileSize &&
+            a.StartDisk == h.StartDisk && a.EndDisk == h.EndDisk) {
+            // The same progress points as inflating in turn: every 4 KiB and once at the end.
+            const std::vector<uint8_t>& data = ahead->Output;
+            for (size_t at = 0; at < data.size(); at += kOutputBuffer)
+                EmitOutput(h, *out, data.data() + at, std::min<int64_t>(kOutputBuffer, data.size() - at));
+            EmitOutput(h, *out, nullptr, 0);
+            ended = true;
+        } else {
+            FArchive->SetPosition(static_cast<int64_t>(FOffset) + h.DataPos);
+            ended = Decompress(h, *out);
+        }
         FStats.FileDone = true;
         OnStatus(this, FStats);
-        int64_t size = out->Size();
+        // What was written: the file was created empty.
+        int64_t size = FStats.FilePosition;
         int dated = SetDateAndClose(out, dest, FileDateOf(h.FileDate));
         if (size != h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
         if (!ended) throw EKvlnCompress("The compressed data of the file %s is incomplete", {h.FileName});
@@ -565,19 +789,7 @@ bool TKvlnCompress::Decompress(const THeaderRecord& h, TStream& Dest) {
                 }
             }
             n = kOutputBuffer - z.avail_out;
-            if (FAbort) throw EkcAborted(kAborted);
-            ProcessMessages();
-            if (n > 0) {
-                if (static_cast<int64_t>(FStats.FilePosition) + n > h.FileSize)
-                    throw EKvlnCompress(kSizeMismatch, {h.FileName});
-                int64_t w = Dest.Write(out, n);
-                if (w < n) FullDisk();
-                FStats.FilePosition += static_cast<int32_t>(w);
-                FStats.TotalPosition += w;
-                FStats.FilePercent = Percentage(FStats.FilePosition, FStats.FileSize);
-                FStats.TotalPercent = Percentage(FStats.TotalPosition, FStats.TotalSize);
-                OnStatus(this, FStats);
-            }
+            EmitOutput(h, Dest, out, n);
         } while (n > 0);
         if (ended || CurrentDisk >= h.EndDisk) break;
         ++CurrentDisk;
@@ -587,6 +799,62 @@ bool TKvlnCompress::Decompress(const THeaderRecord& h, TStream& Dest) {
         FArchive->SetPosition(0);
     }
     return ended;
+}
+
+void TKvlnCompress::EmitOutput(const THeaderRecord& h, TStream& Dest, const uint8_t* data, int64_t n) {
+    if (FAbort) throw EkcAborted(kAborted);
+    ProcessMessages();
+    if (n <= 0) return;
+    if (static_cast<int64_t>(FStats.FilePosition) + n > h.FileSize) throw EKvlnCompress(kSizeMismatch, {h.FileName});
+    int64_t w = Dest.Write(data, n);
+    if (w < n) FullDisk();
+    FStats.FilePosition += static_cast<int32_t>(w);
+    FStats.TotalPosition += w;
+    FStats.FilePercent = Percentage(FStats.FilePosition, FStats.FileSize);
+    FStats.TotalPercent = Percentage(FStats.TotalPosition, FStats.TotalSize);
+    OnStatus(this, FStats);
+}
+
+void TKvlnCompress::InflateAhead(int position) {
+    TExtractAhead& a = *FAhead;
+    a.Next = std::max(a.Next, position + 1);
+    // Topped up in batches, so that the worker is woken once for many members.
+    if (a.Slots.size() > TExtractAhead::MaxMembers / 2) return;
+    std::vector<TAheadMember*> batch;
+    while (a.Next < FFilesToProcess->Count() && a.Slots.size() < TExtractAhead::MaxMembers &&
+           a.Held < TExtractAhead::Budget) {
+        const int pos = a.Next++;
+        const int index = FHeaders.IndexOf(FFilesToProcess->Get(pos));
+        if (index < 0) continue;  // reported in its turn
+        const THeaderRecord& h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
+        auto m = std::make_unique<TAheadMember>();
+        m->Index = index;
+        m->Header = h;
+        m->Generation = FArchiveGeneration;
+        const int64_t packed = m->Packed();
+        const int32_t disk = h.StartDisk == 0 ? 1 : h.StartDisk;
+        if (h.StartDisk != h.EndDisk || disk != FArchiveDisk || h.FileSize < 0 ||
+            h.FileSize > TExtractAhead::MemberLimit || packed < 0 || packed > TExtractAhead::MemberLimit)
+            continue;
+        m->Input.resize(static_cast<size_t>(packed));
+        try {
+            if (!a.ReadAt(*FArchive, FArchiveGeneration, static_cast<int64_t>(FOffset) + h.DataPos, packed,
+                          m->Input.data()))
+                continue;
+        } catch (const Exception&) {
+            continue;  // read again in its turn, which reports the fault
+        }
+        a.Held += h.FileSize + packed;
+        batch.push_back(m.get());
+        a.Slots[pos] = std::move(m);
+    }
+    if (!batch.empty())
+        a.Workers.Post([batch = std::move(batch), &workers = a.Workers] {
+            for (TAheadMember* m : batch) {
+                m->Inflate();
+                workers.Finished(m->Ready);
+            }
+        });
 }
 
 void TKvlnCompress::TestFile(int Index) {

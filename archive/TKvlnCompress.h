@@ -94,13 +94,24 @@ private:
 
     void ReadHeaders();
     void LoadIfNeeded();
+    struct TAddAhead;
     void AddMember(TFileHeader& h, int index, int32_t FileId);
+    // Reads the small files to add after Index and has workers compress them,
+    // within a memory budget.
+    void CompressAhead(int index);
     void RepairAfterFailedAdd();
-    void ExtractMember(const std::string& entry);
+    struct TExtractAhead;
+    void ExtractMember(const std::string& entry, int position);
     std::string Destination() const;
+    // Reads members after Position (that lie on the disk open now) and has a worker
+    // inflate them, within a memory budget.
+    void InflateAhead(int position);
     // Inflates the current member from FArchive into Dest; false when its zlib
     // stream did not end.
     bool Decompress(const THeaderRecord& h, TStream& Dest);
+    // Hands N bytes of a member's output to Dest at a progress point: the abort
+    // check, messages, the write and OnStatus (N may be 0: the last point).
+    void EmitOutput(const THeaderRecord& h, TStream& Dest, const uint8_t* data, int64_t n);
     int64_t ReadMemberInput(const THeaderRecord& h, uint8_t* buffer, int64_t size);
     bool CopyChunk(THeaderRecord& h, TStream& source, std::unique_ptr<TStream>& disk, std::string& folder,
                    const std::string& diskFileName);
@@ -120,6 +131,9 @@ private:
     TlzhFileStats FStats;
     std::unique_ptr<TStream> FArchive;
     int32_t FArchiveDisk = 0;  // while extracting: the disk whose file FArchive holds
+    uint32_t FArchiveGeneration = 0;  // changes whenever FArchive or the table may change
+    std::unique_ptr<TExtractAhead> FAhead;  // while extracting several members
+    std::unique_ptr<TAddAhead> FAddAhead;   // while adding several files
     TStream* FSource = nullptr;  // while adding: the file being compressed
     TStream* FDest = nullptr;    // while adding: the temporary file
     std::array<int32_t, FileIdCount> FFileIdTable{};

@@ -59,8 +59,8 @@ DWORD ShareOf(uint16_t mode) {
 TFileStream::TFileStream(const std::string& winPath, uint16_t mode)
     : THandleStream(INVALID_HANDLE_VALUE), FFileName(winPath) {
     if ((mode & 0xFF00) == fmCreate) {
-        FHandle = CreateFileA(winPath.c_str(), GENERIC_READ | GENERIC_WRITE, ShareOf(mode), nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        FHandle = CreateFileA(winPath.c_str(), GENERIC_READ | GENERIC_WRITE, ShareOf(mode), nullptr,
+                              mode & fmExclusive ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (FHandle == INVALID_HANDLE_VALUE) throw EFCreateError("Cannot create file %s", {winPath});
         return;
     }

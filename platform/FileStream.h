@@ -14,6 +14,7 @@ enum : uint16_t {
     fmOpenRead = 0x0000,
     fmOpenWrite = 0x0001,
     fmOpenReadWrite = 0x0002,
+    fmExclusive = 0x0004,  // with fmCreate: only a file that does not exist yet
     fmShareCompat = 0x0000,
     fmShareExclusive = 0x0010,
     fmShareDenyWrite = 0x0020,
@@ -38,8 +39,8 @@ protected:
 };
 
 // Opens (Mode: an fmOpen… access or'ed with an fmShare… mode) or creates (fmCreate,
-// optionally or'ed with a share mode) a file; the share modes of other opens and the
-// in-use list apply. Failure: EFOpenError "Cannot open file %s" / EFCreateError
+// optionally or'ed with a share mode, and with fmExclusive failing for an existing
+// file) a file; the share modes of other opens and the in-use list apply. Failure: EFOpenError "Cannot open file %s" / EFCreateError
 // "Cannot create file %s".
 class TFileStream : public THandleStream {
 public:

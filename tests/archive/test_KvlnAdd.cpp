@@ -208,6 +208,57 @@ TEST_F(AddFixture, LargeMembersGoThroughATemporaryFile) {
     EXPECT_TRUE(Inflate(bytes.substr(5 + 172)) == data);
 }
 
+// Small files are read and compressed ahead by workers: the archive, the events and
+// a level changed by a handler for one file are as when each file is added in turn.
+TEST_F(AddFixture, ManyFilesInOneRunMatchOneByOne) {
+    std::vector<std::string> files;
+    for (int i = 0; i < 100; ++i)
+        files.push_back(Source("f" + std::to_string(i) + ".txt", i == 50 ? RandomBytes(150000, 4)  // not ahead
+                                                                         : TextBytes(50 + 97 * i, i)));
+    auto run = [&](const std::string& name, bool oneByOne) {
+        TEventLog log;
+        log.Attach(engine);
+        engine.OnBeforeAdding = [&](TKvlnCompress* e, const TlzhFileStats& s) {
+            log.lines.push_back("BeforeAdding " + TEventLog::ExtractName(s.FileName));
+            log.stats.push_back(s);
+            e->SetCompressionLevel(s.FileName == files[7] ? colNone : colMax);
+        };
+        archive = dir / name;
+        if (oneByOne) {
+            for (size_t i = 0; i < files.size(); ++i) AddFiles({files[i]}, i ? lzcOnlyAdd : lzcOverwrite);
+        } else {
+            AddFiles(files);
+        }
+        std::vector<std::string> seen;
+        for (size_t i = 0; i < log.lines.size(); ++i)
+            seen.push_back(log.lines[i] + " " + std::to_string(log.stats[i].FilePosition) + " " +
+                           std::to_string(log.stats[i].CompressedSize) + " " +
+                           std::to_string(log.stats[i].CompressionRatio));
+        return seen;
+    };
+    EXPECT_EQ(run("one.1", true), run("all.1", false));
+    // The same compressed bytes for every member (appending numbers members otherwise).
+    TTestEngine one, all;
+    one.SetCompressedFile(dir / "one.1");
+    all.SetCompressedFile(dir / "all.1");
+    ASSERT_EQ(one.FileCount(), all.FileCount());
+    const std::string oneBytes = ReadFile(dir / "one.1"), allBytes = ReadFile(dir / "all.1");
+    auto data = [](TKvlnCompress& e, const std::string& bytes, int i) {
+        const THeaderRecord& r = e.FileHeaders().GetFileHeaders(i).HeaderRecord;
+        return bytes.substr(static_cast<size_t>(r.DataPos), static_cast<size_t>(r.LastBytePos + 1 - r.DataPos));
+    };
+    for (int i = 0; i < all.FileCount(); ++i) EXPECT_TRUE(data(one, oneBytes, i) == data(all, allBytes, i)) << i;
+    TTestEngine reader;
+    reader.SetCompressedFile(dir / "all.1");
+    EXPECT_GT(reader.GetFileStats(7).CompressedSize, reader.GetFileStats(7).FileSize);  // stored
+    for (size_t i = 0; i < files.size(); ++i) {
+        reader.SetExtractDirectory(dir / "x");
+        SetList(reader, {files[i]});
+        reader.Extract();
+        EXPECT_TRUE(ReadFile(dir / ("x\\f" + std::to_string(i) + ".txt")) == ReadFile(files[i])) << i;
+    }
+}
+
 TEST_F(AddFixture, FilesToProcessLosesBlankEntries) {
     TStringList list;
     for (const char* s : {"a", "  ", "", "b;x", "\t"}) list.Add(s);

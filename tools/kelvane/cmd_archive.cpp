@@ -1,4 +1,6 @@
 // kelvane archive list|add|extract|test|split: the author's view of archives.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -37,6 +39,31 @@ std::string WinPath(const std::string& arg) {
 
 std::string WithBackslash(const std::string& path) {
     return path.empty() || path.back() == '\\' ? path : path + "\\";
+}
+
+// The files of a --list as the machine sees them. A list names thousands of files
+// in a few folders: each host folder is looked up once for the list (a name that is
+// a link itself, or a path with dots, is looked up whole).
+std::vector<std::string> ListedPaths(const TStringList& lines) {
+    std::map<std::string, std::string> folders;  // host folder -> Windows folder
+    std::vector<std::string> out;
+    for (int k = 0; k < lines.Count(); ++k) {
+        const std::string& a = lines[k];
+        size_t slash = a.rfind('/');
+        std::string name = slash == std::string::npos ? "" : a.substr(slash + 1);
+        struct stat st;
+        if (a.empty() || a[0] != '/' || name.empty() || name == "." || name == ".." ||
+            a.find("/./") != std::string::npos || a.find("/../") != std::string::npos ||
+            a.find("//") != std::string::npos || (::lstat(a.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+            out.push_back(WinPath(a));
+            continue;
+        }
+        std::string folder = slash == 0 ? "/" : a.substr(0, slash);
+        auto it = folders.find(folder);
+        if (it == folders.end()) it = folders.emplace(folder, WinPathFromHost(folder)).first;
+        out.push_back(it->second.empty() ? "" : WithBackslash(it->second) + Utf8ToAnsi(name));
+    }
+    return out;
 }
 
 // Files created in the disk folder hold at most Capacity bytes each, as a disk would.
@@ -93,7 +120,7 @@ bool Parse(const TArgs& args, TOptions& o) {
             // One file a line, for lists longer than a command line.
             TStringList l;
             l.LoadFromFile(value());
-            for (int k = 0; k < l.Count(); ++k) o.listed.push_back(WinPath(l[k]));
+            for (auto& f : ListedPaths(l)) o.listed.push_back(std::move(f));
         } else if (a == "--offset" && hasValue) {
             o.offset = StrToInt(value());
         } else if (a == "--id" && hasValue) {
@@ -185,17 +212,24 @@ int Extract(TCliEngine& e, const TOptions& o) {
         for (int i = 1; o.paths && i < count; ++i)
             while (!common.empty() && CompareText(nameOf(i).substr(0, common.size()), common) != 0)
                 common = ExtractFilePath(common.substr(0, common.size() - 1));
-        // Folder by folder, so that each extraction covers many members.
+        // One extraction, folder by folder (a folder's files are made one after
+        // another); each member's folder is set as its turn comes.
         std::map<std::string, std::vector<int>> byFolder;
         for (int i = 0; i < count; ++i) {
             if (headers.IndexOf(nameOf(i)) != i) continue;
-            std::string sub = o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : "";
-            byFolder[sub].push_back(i);
+            byFolder[o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : ""].push_back(i);
         }
-        for (const auto& [sub, members] : byFolder) {
-            for (int i : members) names.Add(nameOf(i));
-            run(sub.empty() ? dir : WithBackslash(dir) + sub, names);
-        }
+        std::vector<std::string> folders;
+        for (const auto& [sub, members] : byFolder)
+            for (int i : members) {
+                names.Add(nameOf(i));
+                folders.push_back(sub.empty() ? dir : WithBackslash(dir) + sub);
+            }
+        size_t turn = 0;
+        e.OnBeforeExtracting = [&](TKvlnCompress* sender, const TlzhFileStats&) {
+            if (turn < folders.size()) sender->SetExtractDirectory(folders[turn++]);
+        };
+        run(dir, names);
     }
     std::printf("%d extracted, %d kept\n", extracted, requested - extracted);
     return 0;
