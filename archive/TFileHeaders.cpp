@@ -229,6 +229,37 @@ void TFileHeaders::InitStats(TlzhFileStats& stats) const {
     stats.TotalCompressionRatio = Percentage(stats.TotalCompressedSize, stats.TotalSize);
 }
 
+namespace {
+
+// Reads the records through a window of the stream: they lie between the members'
+// data, and with small members one read serves many of them.
+class TRecordReader {
+public:
+    explicit TRecordReader(TStream& stream) : FStream(stream) {}
+
+    bool Read(int64_t at, uint8_t (&raw)[THeaderRecord::Size]) {
+        const int64_t n = THeaderRecord::Size;
+        if (at < FAt || at + n > FAt + static_cast<int64_t>(FBuffer.size())) {
+            FBuffer.resize(kWindow);
+            if (FStream.Seek(at, soBeginning) != at) return false;
+            int64_t got = FStream.Read(FBuffer.data(), kWindow);
+            FBuffer.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+            FAt = at;
+            if (got < n) return false;
+        }
+        std::memcpy(raw, FBuffer.data() + (at - FAt), n);
+        return true;
+    }
+
+private:
+    static constexpr int64_t kWindow = 16 << 10;
+    TStream& FStream;
+    std::vector<uint8_t> FBuffer;
+    int64_t FAt = 0;
+};
+
+}  // namespace
+
 void TFileHeaders::LoadFromStream(TStream& stream, int64_t base) {
     Clear();
     int64_t size = stream.Size();
@@ -241,10 +272,12 @@ void TFileHeaders::LoadFromStream(TStream& stream, int64_t base) {
     MultiDisk = preamble[4];
     if (count < 0) throw EKvlnCompress("The header count %d of the compressed file is negative", {count});
     int64_t p = base + 5;
+    TRecordReader reader(stream);
     for (int32_t i = 0; i < count; ++i) {
-        if (stream.Seek(p, soBeginning) != p) throw EKvlnCompress(kReadHeadersError);
         auto header = std::make_unique<TFileHeader>();
-        header->LoadFromStream(stream);
+        uint8_t raw[THeaderRecord::Size];
+        if (!reader.Read(p, raw) || !header->HeaderRecord.Decode(raw)) throw EKvlnCompress(kReadHeadersError);
+        header->InArchive = true;
         const THeaderRecord& r = header->HeaderRecord;
         // Records only ever follow one another, so each next position lies behind
         // the record and inside the stream; that also bounds the count.

@@ -132,7 +132,8 @@ struct TInflater {
 // other (a corrupt or short stream, a wrong size) is inflated again in turn, so
 // that its errors and partial output are those of the plain path.
 struct TAheadMember {
-    int Index = -1;  // in the table
+    std::string Entry;
+    int Index = -1;  // of Entry in the table
     THeaderRecord Header;
     uint32_t Generation = 0;  // of the archive file read
     std::vector<uint8_t> Input, Output;
@@ -655,7 +656,8 @@ std::string TKvlnCompress::Destination() const {
 void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
     SkipFile = false;
     std::unique_ptr<TAheadMember> ahead = FAhead ? FAhead->Take(position) : nullptr;
-    int index = FHeaders.IndexOf(entry);
+    int index = ahead && ahead->Generation == FArchiveGeneration && ahead->Entry == entry ? ahead->Index
+                                                                                          : FHeaders.IndexOf(entry);
     if (index < 0)
         throw EKvlnCompress("The file <%s> was not found in the archive <%s>", {entry, FCompressedFile});
     // A copy: handlers may make the engine read another table.
@@ -824,10 +826,12 @@ void TKvlnCompress::InflateAhead(int position) {
     while (a.Next < FFilesToProcess->Count() && a.Slots.size() < TExtractAhead::MaxMembers &&
            a.Held < TExtractAhead::Budget) {
         const int pos = a.Next++;
-        const int index = FHeaders.IndexOf(FFilesToProcess->Get(pos));
+        const std::string& entry = FFilesToProcess->Get(pos);
+        const int index = FHeaders.IndexOf(entry);
         if (index < 0) continue;  // reported in its turn
         const THeaderRecord& h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
         auto m = std::make_unique<TAheadMember>();
+        m->Entry = entry;
         m->Index = index;
         m->Header = h;
         m->Generation = FArchiveGeneration;

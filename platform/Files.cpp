@@ -173,7 +173,68 @@ bool HoldBytes(int fd, off_t slot, unsigned bytes) {
 
 std::string OpensFile() { return Machine().RootFile("opens.lock"); }
 
-int OpenOpensFile() { return ::open(OpensFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); }
+// Descriptions of opens.lock that hold no locks, kept for the next opening (opening
+// the file walks its whole path, for every file opened). A description belongs to
+// the lock file it was opened on: the spares go when that changes (another machine,
+// a boot) and in a forked child, which shares them with its parent.
+struct TSpareShares {
+    std::mutex Lock;
+    std::string File;
+    unsigned Era = 0;
+    std::vector<int> Fds;
+    void Drop() {
+        for (int fd : Fds) ::close(fd);
+        Fds.clear();
+        ++Era;
+    }
+};
+TSpareShares& Spares() {
+    static auto* spares = new TSpareShares;  // used until the process ends
+    return *spares;
+}
+
+// Where an opening holds its sharing locks.
+struct TShareHold {
+    int Fd = -1;
+    unsigned Era = 0;  // of the spares when Fd was taken
+};
+
+// A description of opens.lock without locks; -1 when the file cannot be opened.
+TShareHold OpenOpensFile() {
+    std::string file = OpensFile();
+    TSpareShares& s = Spares();
+    std::lock_guard<std::mutex> g(s.Lock);
+    if (s.File != file) {
+        s.Drop();
+        s.File = file;
+    }
+    TShareHold h;
+    h.Era = s.Era;
+    if (!s.Fds.empty()) {
+        h.Fd = s.Fds.back();
+        s.Fds.pop_back();
+    } else {
+        h.Fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    }
+    return h;
+}
+
+// Gives up a description's locks, keeping it for the next opening while its lock
+// file still stands.
+void ReleaseOpensFile(TShareHold& h) {
+    if (h.Fd < 0) return;
+    TSpareShares& s = Spares();
+    {
+        std::lock_guard<std::mutex> g(s.Lock);
+        if (h.Era == s.Era && s.Fds.size() < 8 && SetLock(h.Fd, F_UNLCK, 0, 0, false)) {
+            s.Fds.push_back(h.Fd);
+            h.Fd = -1;
+            return;
+        }
+    }
+    ::close(h.Fd);
+    h.Fd = -1;
+}
 
 // Whether an opening of Rights and Share conflicts with a file of the in-use list: Key,
 // or with Subtree a file below it.
@@ -201,53 +262,53 @@ bool HeldBelow(int fd, const std::string& dir, const std::string& key, unsigned 
 // programs. With Hold, the opening is recorded: *Hold becomes the description that holds
 // its locks (-1 when it needs none). A folder being moved gives its host path as
 // SubtreeHost: every file below it counts too.
-DWORD CheckShare(const std::string& key, DWORD rights, DWORD share, int* hold, const std::string* subtreeHost = nullptr) {
-    if (hold) *hold = -1;
+DWORD CheckShare(const std::string& key, DWORD rights, DWORD share, TShareHold* hold,
+                 const std::string* subtreeHost = nullptr) {
     if (TBootScope::Active() || !rights) return ERROR_SUCCESS;
     try {
         if (InUseConflict(key, rights, share, subtreeHost != nullptr)) return ERROR_SHARING_VIOLATION;
     } catch (const EDatabaseError&) {
         return ERROR_ACCESS_DENIED;
     }
-    int fd = OpenOpensFile();
-    if (fd < 0) return ERROR_ACCESS_DENIED;
+    TShareHold h = OpenOpensFile();
+    if (h.Fd < 0) return ERROR_ACCESS_DENIED;
     off_t slot = ShareSlot(key);
     unsigned conflicts = ConflictBytes(rights, share);
-    if (hold && !SetLock(fd, F_WRLCK, slot + kGate, 1, true)) {
-        ::close(fd);
+    if (hold && !SetLock(h.Fd, F_WRLCK, slot + kGate, 1, true)) {
+        ReleaseOpensFile(h);
         return ERROR_ACCESS_DENIED;
     }
-    bool held = AnyHeld(fd, slot, conflicts) || (subtreeHost && HeldBelow(fd, *subtreeHost, key, conflicts));
+    bool held = AnyHeld(h.Fd, slot, conflicts) || (subtreeHost && HeldBelow(h.Fd, *subtreeHost, key, conflicts));
     if (held || !hold) {
-        ::close(fd);
+        ReleaseOpensFile(h);
         return held ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
     }
-    bool ok = HoldBytes(fd, slot, HeldBytes(rights, share));
-    SetLock(fd, F_UNLCK, slot + kGate, 1, false);
+    bool ok = HoldBytes(h.Fd, slot, HeldBytes(rights, share));
+    SetLock(h.Fd, F_UNLCK, slot + kGate, 1, false);
     if (!ok) {
-        ::close(fd);
+        ReleaseOpensFile(h);
         return ERROR_ACCESS_DENIED;
     }
-    *hold = fd;
+    *hold = h;
     return ERROR_SUCCESS;
 }
 
-// Records the opening of a file just created, which nobody else can have open: the
-// description that holds its locks, or -1.
-int HoldNewFile(const std::string& key, DWORD rights, DWORD share) {
-    if (TBootScope::Active() || !rights) return -1;
-    int fd = OpenOpensFile();
-    if (fd >= 0 && !HoldBytes(fd, ShareSlot(key), HeldBytes(rights, share))) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
+// Records the opening of a file just created, which nobody else can have open.
+TShareHold HoldNewFile(const std::string& key, DWORD rights, DWORD share) {
+    if (TBootScope::Active() || !rights) return {};
+    TShareHold h = OpenOpensFile();
+    if (h.Fd >= 0 && !HoldBytes(h.Fd, ShareSlot(key), HeldBytes(rights, share))) ReleaseOpensFile(h);
+    return h;
 }
 
 }  // namespace
 
 // At boot no program holds a file: a new opens.lock leaves the old one's locks behind.
 void ForgetOpenFiles() {
+    {
+        std::lock_guard<std::mutex> g(Spares().Lock);
+        Spares().Drop();
+    }
     std::string fresh = OpensFile() + ".new";
     int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return;
@@ -422,10 +483,10 @@ class TFileObject : public THandleObject {
 public:
     ~TFileObject() override {
         if (Fd >= 0) ::close(Fd);
-        if (ShareFd >= 0) ::close(ShareFd);  // gives up the sharing locks
+        ReleaseOpensFile(Share);  // gives up the sharing locks
     }
     int Fd = -1;
-    int ShareFd = -1;  // the description holding its sharing locks
+    TShareHold Share;  // the description holding its sharing locks
     int64_t Pos = 0;   // the descriptor's position, -1 when not known: asking costs a call
     DWORD Access = 0;  // rights
     std::string Key, Host;
@@ -437,14 +498,26 @@ public:
 // closed it. The child's copies of the handles hold no locks.
 void DropInheritedShares() {
     for (auto& [h, obj] : gHandles)
-        if (auto* f = dynamic_cast<TFileObject*>(obj.get()); f && f->ShareFd >= 0) {
-            ::close(f->ShareFd);
-            f->ShareFd = -1;
+        if (auto* f = dynamic_cast<TFileObject*>(obj.get()); f && f->Share.Fd >= 0) {
+            ::close(f->Share.Fd);
+            f->Share.Fd = -1;
         }
     gHandleLock.unlock();
+    Spares().Drop();
+    Spares().Lock.unlock();
 }
 const bool kForkHandled =
-    (::pthread_atfork([] { gHandleLock.lock(); }, [] { gHandleLock.unlock(); }, DropInheritedShares), true);
+    (::pthread_atfork(
+         [] {
+             gHandleLock.lock();
+             Spares().Lock.lock();
+         },
+         [] {
+             Spares().Lock.unlock();
+             gHandleLock.unlock();
+         },
+         DropInheritedShares),
+     true);
 
 class TFindObject : public THandleObject {
 public:
@@ -537,7 +610,7 @@ std::string ChildKey(const std::string& parentKey, const std::string& name) {
 HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*security*/, DWORD disposition,
                    DWORD flagsAndAttributes, HANDLE /*templateFile*/) {
     TResolvedPath r;
-    DWORD e = ResolvePath(fileName ? fileName : "", r);
+    DWORD e = ResolvePath(fileName ? fileName : "", r, false, disposition == CREATE_NEW);
     if (e) return Fail(e, INVALID_HANDLE_VALUE);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
@@ -559,12 +632,12 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
     if (r.Drive) f->Drive = *r.Drive;
     int mode = (rights & kWrite || truncate) ? ((rights & kRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (exists) {
-        e = CheckShare(f->Key, rights, share, &f->ShareFd);
+        e = CheckShare(f->Key, rights, share, &f->Share);
         if (e) return Fail(e, INVALID_HANDLE_VALUE);
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     } else {
         f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
-        if (f->Fd >= 0) f->ShareFd = HoldNewFile(f->Key, rights, share);
+        if (f->Fd >= 0) f->Share = HoldNewFile(f->Key, rights, share);
     }
     if (f->Fd < 0) return Fail(ErrnoToWin(errno), INVALID_HANDLE_VALUE);
     if (!exists || truncate) {

@@ -398,7 +398,7 @@ void AsOnHost(std::string& part) {
 
 std::string TResolvedPath::Key() const { return AnsiUpperCase(Win.Full()); }
 
-DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast) {
+DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bool expectNew) {
     out = TResolvedPath();
     DWORD e = ParseWinPath(path, out.Win, true, wildLast);
     if (e) return e;
@@ -421,8 +421,8 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast) {
     std::string parent = host;
     for (size_t i = 0; i + 1 < n; ++i) parent = Join(parent, AnsiToUtf8(out.Win.Parts[i]));
     struct stat st;
-    bool lastAbsent = false;  // no entry of the last name as written
-    if (n > 0) {
+    bool lastAbsent = expectNew;  // no entry of the last name as written (or, new, none looked for)
+    if (n > 0 && !expectNew) {
         std::string full = Join(parent, AnsiToUtf8(out.Win.Parts[n - 1]));
         if (::lstat(full.c_str(), &st) == 0) {
             for (auto& part : out.Win.Parts) AsOnHost(part);

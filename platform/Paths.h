@@ -43,7 +43,9 @@ struct TResolvedPath {
 
 // ERROR_SUCCESS, or the error the path gets on Windows (bad name, unknown drive,
 // drive not ready, unknown share).
-DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast = false);
+// ExpectNew: the caller is about to create the file; the look for it as written is
+// left to the folder's listing, which finds it in any case.
+DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast = false, bool expectNew = false);
 
 // Host path of a Windows path; raises EOSError for a bad path.
 std::string HostPath(const std::string& winPath);

@@ -250,6 +250,26 @@ TEST_F(MachineTest, ForkedChildrenHoldNoInheritedFiles) {
     ::close(ready[1]);
 }
 
+// The records of closed handles are reused for later openings: what another program
+// sees is only what is open now.
+TEST_F(MachineTest, ClosedHandlesLeaveNothingHeld) {
+    M.Write("drive_c/a.txt", "a");
+    M.Write("drive_c/b.txt", "b");
+    for (int i = 0; i < 3; ++i) CloseHandle(Open("C:\\a.txt", GENERIC_READ | GENERIC_WRITE, 0));
+    HANDLE b = Open("C:\\b.txt", GENERIC_READ | GENERIC_WRITE, 0);
+    ASSERT_NE(b, INVALID_HANDLE_VALUE);
+    pid_t child = ::fork();
+    if (child == 0) {
+        HANDLE a2 = Open("C:\\a.txt", GENERIC_READ | GENERIC_WRITE, 0);
+        HANDLE b2 = Open("C:\\b.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ::_exit(a2 != INVALID_HANDLE_VALUE && b2 == INVALID_HANDLE_VALUE ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    CloseHandle(b);
+}
+
 TEST_F(MachineTest, DeleteCopyAndMove) {
     M.Write("drive_c/a.txt", "A");
     M.Write("drive_c/b.txt", "B");

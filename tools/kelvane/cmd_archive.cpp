@@ -188,19 +188,13 @@ int Extract(TCliEngine& e, const TOptions& o) {
     e.OnNewDisk = [](TKvlnCompress*, int32_t disk, std::string& path) {
         std::fprintf(stderr, "disk %d is not in %s\n", disk, Out(path).c_str());
     };
-    // Runs one extraction of Names into Folder.
-    auto run = [&](const std::string& folder, TStringList& names) {
-        if (names.Count() == 0) return;
-        requested += names.Count();
-        e.SetExtractDirectory(folder);
+    e.SetExtractDirectory(dir);
+    if (o.positional.size() > 2) {
+        TStringList names;
+        for (size_t i = 2; i < o.positional.size(); ++i) names.Add(o.positional[i]);
+        requested = names.Count();
         e.SetFilesToProcess(&names);
         e.Extract();
-        names.Clear();
-    };
-    TStringList names;
-    if (o.positional.size() > 2) {
-        for (size_t i = 2; i < o.positional.size(); ++i) names.Add(o.positional[i]);
-        run(dir, names);
     } else {
         // Every member once (a name stored twice stands for its first member);
         // with --paths each into its folder below DIR, relative to the folder
@@ -220,16 +214,24 @@ int Extract(TCliEngine& e, const TOptions& o) {
             byFolder[o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : ""].push_back(i);
         }
         std::vector<std::string> folders;
-        for (const auto& [sub, members] : byFolder)
+        std::vector<uint32_t> folderOf;  // of each member in turn
+        // Straight into the engine's list: a copy of 20,000 names is megabytes.
+        TStrings& list = *e.FilesToProcess();
+        list.Clear();
+        for (const auto& [sub, members] : byFolder) {
+            folders.push_back(sub.empty() ? dir : WithBackslash(dir) + sub);
             for (int i : members) {
-                names.Add(nameOf(i));
-                folders.push_back(sub.empty() ? dir : WithBackslash(dir) + sub);
+                list.Add(nameOf(i));
+                folderOf.push_back(static_cast<uint32_t>(folders.size() - 1));
             }
+        }
+        byFolder.clear();
         size_t turn = 0;
         e.OnBeforeExtracting = [&](TKvlnCompress* sender, const TlzhFileStats&) {
-            if (turn < folders.size()) sender->SetExtractDirectory(folders[turn++]);
+            if (turn < folderOf.size()) sender->SetExtractDirectory(folders[folderOf[turn++]]);
         };
-        run(dir, names);
+        requested = list.Count();
+        if (requested) e.Extract();
     }
     std::printf("%d extracted, %d kept\n", extracted, requested - extracted);
     return 0;
