@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include "platform/FileStream.h"
 #include "platform/Files.h"
@@ -36,10 +37,23 @@ bool GetShortString(const uint8_t* p, std::string& s, size_t room) {
     return true;
 }
 
-uint32_t NameHash(const std::string& s) {
+uint32_t NameHash(std::string_view s) {
     uint32_t h = 2166136261u;
     for (char c : s) h = (h ^ static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
     return h;
+}
+
+// CompareText(a, b) == 0 without copies.
+bool SameName(const std::string& a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    auto up = [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+    for (size_t i = 0; i < b.size(); ++i)
+        if (up(a[i]) != up(b[i])) return false;
+    return true;
+}
+
+std::string_view EntryName(const std::string& entry) {
+    return std::string_view(entry).substr(0, entry.find(';'));
 }
 
 }  // namespace
@@ -88,7 +102,10 @@ std::string EntryPath(const std::string& entry) { return entry.substr(0, entry.f
 
 // ---- TFileHeader ----------------------------------------------------------------
 
-bool TFileHeader::IsValid() const { return !Trim(HeaderRecord.FileName).empty(); }
+bool TFileHeader::IsValid() const {
+    const std::string& n = HeaderRecord.FileName;
+    return std::any_of(n.begin(), n.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
+}
 
 void TFileHeader::FillFromFile(const std::string& entry) {
     HeaderRecord.FileName = EntryPath(entry).substr(0, THeaderRecord::MaxFileName);
@@ -189,22 +206,34 @@ void TFileHeaders::IndexInsert(int index) const {
             FIndex[p] = index;
             return;
         }
-        if (CompareText(FItems[static_cast<size_t>(at)]->HeaderRecord.FileName, name) == 0) return;
+        if (SameName(FItems[static_cast<size_t>(at)]->HeaderRecord.FileName, name)) {
+            FDuplicates = true;
+            return;
+        }
     }
 }
 
-int TFileHeaders::IndexOf(const std::string& entry) const {
+void TFileHeaders::BuildIndex() const {
+    if (!FIndex.empty()) return;
+    size_t size = 16;
+    while (size < FItems.size() * 2) size *= 2;
+    FIndex.assign(size, -1);
+    FDuplicates = false;
+    for (int i = 0; i < Count(); ++i) IndexInsert(i);
+}
+
+int TFileHeaders::IndexOf(const std::string& entry, int hint) const {
     if (FItems.empty()) return -1;
-    if (FIndex.empty()) {
-        size_t size = 16;
-        while (size < FItems.size() * 2) size *= 2;
-        FIndex.assign(size, -1);
-        for (int i = 0; i < Count(); ++i) IndexInsert(i);
-    }
-    std::string name = EntryPath(entry);
+    BuildIndex();
+    std::string_view name = EntryName(entry);
+    // Lists mostly name the members in their order: the likely one is tried first.
+    // It is the answer only while no name is stored twice (else the first one is).
+    if (!FDuplicates && hint >= 0 && hint < Count() &&
+        SameName(FItems[static_cast<size_t>(hint)]->HeaderRecord.FileName, name))
+        return hint;
     size_t mask = FIndex.size() - 1;
     for (size_t p = NameHash(name) & mask; FIndex[p] >= 0; p = (p + 1) & mask)
-        if (CompareText(FItems[static_cast<size_t>(FIndex[p])]->HeaderRecord.FileName, name) == 0) return FIndex[p];
+        if (SameName(FItems[static_cast<size_t>(FIndex[p])]->HeaderRecord.FileName, name)) return FIndex[p];
     return -1;
 }
 
@@ -272,6 +301,7 @@ void TFileHeaders::LoadFromStream(TStream& stream, int64_t base) {
     MultiDisk = preamble[4];
     if (count < 0) throw EKvlnCompress("The header count %d of the compressed file is negative", {count});
     int64_t p = base + 5;
+    FItems.reserve(static_cast<size_t>(std::min<int64_t>(count, std::max<int64_t>(0, size - p) / THeaderRecord::Size)));
     TRecordReader reader(stream);
     for (int32_t i = 0; i < count; ++i) {
         auto header = std::make_unique<TFileHeader>();

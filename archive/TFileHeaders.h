@@ -84,7 +84,9 @@ public:
     void Add(std::unique_ptr<TFileHeader> header);
     void Clear();
     void AddFiles(const std::vector<std::string>& list, bool append);
-    int IndexOf(const std::string& entry) const;
+    // The first entry carrying the entry's name; Hint, the index most likely to, is
+    // tried first.
+    int IndexOf(const std::string& entry, int hint = -1) const;
     void InitStats(TlzhFileStats& stats) const;
     void SumSizes(TlzhFileStats& stats) const;
     // Follows NextHeaderPos from record to record; rejects counts and positions
@@ -102,6 +104,8 @@ private:
     // Open-addressed hash of the names (ASCII case folded) to the index of the
     // first entry carrying each; built on demand, empty when not built.
     mutable std::vector<int32_t> FIndex;
+    mutable bool FDuplicates = false;  // some name is carried by more than one entry
+    void BuildIndex() const;
     void IndexInsert(int index) const;
 };
 

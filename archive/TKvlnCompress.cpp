@@ -173,6 +173,7 @@ struct TKvlnCompress::TExtractAhead {
 
     std::map<int, std::unique_ptr<TAheadMember>> Slots;  // by position in FilesToProcess
     int Next = 0;                                        // the first position not yet looked at
+    int LastIndex = -1;                                  // in the table, of the member looked at last
     int64_t Held = 0;
     // Members that follow one another in the archive are read through one window
     // of it: one read serves many of them.
@@ -827,8 +828,9 @@ void TKvlnCompress::InflateAhead(int position) {
            a.Held < TExtractAhead::Budget) {
         const int pos = a.Next++;
         const std::string& entry = FFilesToProcess->Get(pos);
-        const int index = FHeaders.IndexOf(entry);
+        const int index = FHeaders.IndexOf(entry, a.LastIndex + 1);
         if (index < 0) continue;  // reported in its turn
+        a.LastIndex = index;
         const THeaderRecord& h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
         auto m = std::make_unique<TAheadMember>();
         m->Entry = entry;

@@ -277,8 +277,12 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
     const std::string base = p.root.filename().string();
     fs::path list = work / (base + ".lst");
     {
+        // Folder by folder, as zip -r and tar (which walk the tree) store them, and as
+        // an author's list made by a tree walk names them.
+        std::vector<std::string> files = p.files;
+        std::sort(files.begin(), files.end());
         std::ofstream l(list);
-        for (const auto& f : p.files) l << f << "\n";
+        for (const auto& f : files) l << f << "\n";
     }
     fs::path kvl = work / (base + ".1"), zip = work / (base + ".zip"), tgz = work / (base + ".tgz");
 

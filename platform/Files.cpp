@@ -628,15 +628,15 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
     auto f = std::make_unique<TFileObject>();
     f->Access = rights;
     f->Key = r.Key();
-    f->Host = r.Host;
+    f->Host = std::move(r.Host);
     if (r.Drive) f->Drive = *r.Drive;
     int mode = (rights & kWrite || truncate) ? ((rights & kRead) ? O_RDWR : O_WRONLY) : O_RDONLY;
     if (exists) {
         e = CheckShare(f->Key, rights, share, &f->Share);
         if (e) return Fail(e, INVALID_HANDLE_VALUE);
-        f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+        f->Fd = ::open(f->Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     } else {
-        f->Fd = ::open(r.Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
+        f->Fd = ::open(f->Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
         if (f->Fd >= 0) f->Share = HoldNewFile(f->Key, rights, share);
     }
     if (f->Fd < 0) return Fail(ErrnoToWin(errno), INVALID_HANDLE_VALUE);
@@ -697,7 +697,9 @@ int64_t FileSeek64(HANDLE file, int64_t offset, DWORD method) {
     if (!f) return -1;
     if (method > FILE_END) return Fail(ERROR_INVALID_PARAMETER, int64_t(-1));
     if (method == FILE_BEGIN && offset < 0) return Fail(ERROR_NEGATIVE_SEEK, int64_t(-1));
-    if (method == FILE_CURRENT && offset == 0 && f->Pos >= 0) return f->Pos;
+    // Where the descriptor stands already, asking costs a call for nothing.
+    if (f->Pos >= 0 && ((method == FILE_CURRENT && offset == 0) || (method == FILE_BEGIN && offset == f->Pos)))
+        return f->Pos;
     static const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
     f->Pos = ::lseek(f->Fd, offset, whence[method]);
     if (f->Pos < 0) return Fail(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrnoToWin(errno), int64_t(-1));

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <mutex>
 #include <set>
 
@@ -26,7 +27,13 @@ std::string TWinPath::Root() const {
 
 std::string TWinPath::Full() const {
     std::string s = Root();
-    for (size_t i = 0; i < Parts.size(); ++i) s += (i ? "\\" : "") + Parts[i];
+    size_t n = s.size();
+    for (const auto& p : Parts) n += p.size() + 1;
+    s.reserve(n);
+    for (size_t i = 0; i < Parts.size(); ++i) {
+        if (i) s += '\\';
+        s += Parts[i];
+    }
     return s;
 }
 
@@ -88,7 +95,7 @@ DWORD AddParts(TWinPath& out, const std::string& rest, bool validate, bool wildL
             DWORD e = CheckName(name, wildLast && last);
             if (e) return e;
         }
-        out.Parts.push_back(name);
+        out.Parts.push_back(std::move(name));
     }
     return ERROR_SUCCESS;
 }
@@ -137,7 +144,11 @@ DWORD ParseWinPath(const std::string& path, TWinPath& out, bool validate, bool w
     }
     DWORD e = AddParts(out, rest, validate, wildLast);
     if (e) return e;
-    if (validate && out.Full().size() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    if (validate) {
+        size_t length = out.Drive ? 3 : 4 + out.Server.size() + out.Share.size();  // of the root
+        for (const auto& part : out.Parts) length += part.size() + 1;
+        if (length - (out.Parts.empty() ? 0 : 1) >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -398,28 +409,73 @@ void AsOnHost(std::string& part) {
 
 std::string TResolvedPath::Key() const { return AnsiUpperCase(Win.Full()); }
 
+namespace {
+
+// The folder of the path resolved last, as written: files are mostly made one after
+// another in one folder, and its names need not be parsed and joined each time.
+struct TParentMemo {
+    std::string Written;  // the path up to its last backslash, as given
+    std::string DriveHost;  // the drive's host folder then: the machine may change
+    std::vector<std::string> Parts;  // the folder's names, host-spelled
+    std::string Host;  // the folder as written on the host
+    size_t FullSize = 0;  // of the folder's full Windows path
+};
+thread_local TParentMemo tMemo;
+
+// A path of a known folder and a plain last name: its parts, the drive and the
+// folder's host path as ParseWinPath and the joining below would make them.
+bool FromMemo(const std::string& path, TResolvedPath& out, std::string& host, std::string& parent) {
+    const size_t slash = path.rfind('\\');
+    if (slash == std::string::npos || tMemo.Written.size() != slash || path.compare(0, slash, tMemo.Written) != 0)
+        return false;
+    std::string name = path.substr(slash + 1);
+    size_t keep = name.find_last_not_of(". ");
+    name.erase(keep == std::string::npos ? 0 : keep + 1);
+    if (name.empty() || name.find_first_of(std::string_view("/\0", 2)) != std::string::npos ||
+        CheckName(name, false) != ERROR_SUCCESS)
+        return false;
+    const size_t full = tMemo.FullSize + (tMemo.Parts.empty() ? 0 : 1) + name.size();
+    if (full >= MAX_PATH) return false;
+    out.Drive = Machine().FindDrive(path[0]);
+    if (!out.Drive || out.Drive->HostDir != tMemo.DriveHost) return false;
+    out.Win.Drive = out.Drive->Letter;
+    out.Win.Parts.reserve(tMemo.Parts.size() + 1);
+    out.Win.Parts = tMemo.Parts;
+    out.Win.Parts.push_back(std::move(name));
+    host = out.Drive->HostDir;
+    parent = tMemo.Host;
+    return true;
+}
+
+}  // namespace
+
 DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bool expectNew) {
     out = TResolvedPath();
-    DWORD e = ParseWinPath(path, out.Win, true, wildLast);
-    if (e) return e;
-    TMachine& m = Machine();
-    std::string host;
+    std::string host, parent;
     bool removable = false;
-    if (out.Win.Drive) {
-        out.Drive = m.FindDrive(out.Win.Drive);
-        if (!out.Drive) return ERROR_PATH_NOT_FOUND;
-        host = out.Drive->HostDir;
+    const bool memo = !wildLast && FromMemo(path, out, host, parent);
+    if (memo) {
         removable = out.Drive->Type == DRIVE_REMOVABLE || out.Drive->Type == DRIVE_CDROM;
     } else {
-        const TUncShare* share = m.FindShare(out.Win.Server, out.Win.Share);
-        if (!share) return ERROR_BAD_NETPATH;
-        host = share->HostDir;
+        DWORD e = ParseWinPath(path, out.Win, true, wildLast);
+        if (e) return e;
+        TMachine& m = Machine();
+        if (out.Win.Drive) {
+            out.Drive = m.FindDrive(out.Win.Drive);
+            if (!out.Drive) return ERROR_PATH_NOT_FOUND;
+            host = out.Drive->HostDir;
+            removable = out.Drive->Type == DRIVE_REMOVABLE || out.Drive->Type == DRIVE_CDROM;
+        } else {
+            const TUncShare* share = m.FindShare(out.Win.Server, out.Win.Share);
+            if (!share) return ERROR_BAD_NETPATH;
+            host = share->HostDir;
+        }
+        parent = host;
+        for (size_t i = 0; i + 1 < out.Win.Parts.size(); ++i) parent = Join(parent, AnsiToUtf8(out.Win.Parts[i]));
     }
     const size_t n = out.Win.Parts.size();
     // Most paths name what exists as written: then one look settles them. For a new name
     // one more look at its folder leaves only the last name to find.
-    std::string parent = host;
-    for (size_t i = 0; i + 1 < n; ++i) parent = Join(parent, AnsiToUtf8(out.Win.Parts[i]));
     struct stat st;
     bool lastAbsent = expectNew;  // no entry of the last name as written (or, new, none looked for)
     if (n > 0 && !expectNew) {
@@ -437,7 +493,26 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
     // St is the stat of Host while that is a folder.
     size_t first = 0;  // the first name still to find
     if (n > 1 && ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        for (size_t i = 0; i + 1 < n; ++i) AsOnHost(out.Win.Parts[i]);
+        if (!memo) {
+            for (size_t i = 0; i + 1 < n; ++i) AsOnHost(out.Win.Parts[i]);
+            // Only plain drive paths are kept ("C:\folder\name"): their folder's parse
+            // depends neither on the current folder nor on the last name, which must
+            // be the last part (not "..", "." or nothing).
+            const size_t slash = path.rfind('\\');
+            const size_t lastChar = path.find_last_not_of(". ");
+            if (out.Win.Drive && !wildLast && path.size() > 3 && path[1] == ':' && path[2] == '\\' &&
+                slash != std::string::npos && lastChar != std::string::npos && lastChar > slash &&
+                path.find('/') == std::string::npos) {
+                tMemo.Written = path.substr(0, slash);
+                tMemo.DriveHost = out.Drive->HostDir;
+                tMemo.Parts.assign(out.Win.Parts.begin(), out.Win.Parts.end() - 1);
+                tMemo.Host = parent;
+                TWinPath folder;
+                folder.Drive = out.Win.Drive;
+                folder.Parts = tMemo.Parts;
+                tMemo.FullSize = folder.Full().size();
+            }
+        }
         host = parent;
         first = n - 1;
     } else {

@@ -496,7 +496,16 @@ void PutUtf8(std::string& out, char32_t cp) {
 }
 }  // namespace
 
+namespace {
+bool AllAscii(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+}  // namespace
+
 std::string AnsiToUtf8(const std::string& s) {
+    if (AllAscii(s)) return s;  // the common case, the same in both
     std::string out;
     out.reserve(s.size());
     for (char ch : s) {
@@ -509,6 +518,7 @@ std::string AnsiToUtf8(const std::string& s) {
 }
 
 std::string Utf8ToAnsi(const std::string& s) {
+    if (AllAscii(s)) return s;
     std::string out;
     out.reserve(s.size());
     size_t i = 0;

@@ -229,6 +229,10 @@ TEST(FileHeaders, IndexOfIgnoresCaseAndTextAfterSemicolon) {
     }
     EXPECT_EQ(t.IndexOf("c:\\SRC\\one.txt"), 0);
     EXPECT_EQ(t.IndexOf("C:\\Src\\Two.txt;1;anything"), 1);
+    // A hint is only a guess: a name stored twice still answers with its first entry.
+    EXPECT_EQ(t.IndexOf("c:\\src\\one.txt", 2), 0);
+    EXPECT_EQ(t.IndexOf("C:\\Src\\Two.txt", 0), 1);
+    EXPECT_EQ(t.IndexOf("C:\\Src\\Two.txt", 99), 1);
     EXPECT_EQ(t.IndexOf("One.txt"), -1);
     EXPECT_EQ(t.IndexOf(""), -1);
     auto h = std::make_unique<TFileHeader>();
@@ -237,6 +241,14 @@ TEST(FileHeaders, IndexOfIgnoresCaseAndTextAfterSemicolon) {
     EXPECT_EQ(t.IndexOf("LATER.TXT"), 3);
     t.Clear();
     EXPECT_EQ(t.IndexOf("later.txt"), -1);
+    for (const char* name : {"a.txt", "b.txt"}) {
+        auto u = std::make_unique<TFileHeader>();
+        u->HeaderRecord.FileName = name;
+        t.Add(std::move(u));
+    }
+    EXPECT_EQ(t.IndexOf("B.TXT;x", 1), 1);
+    EXPECT_EQ(t.IndexOf("b.txt", 0), 1);
+    EXPECT_EQ(t.IndexOf("c.txt", 1), -1);
 }
 
 TEST(FileHeaders, TableErrors) {

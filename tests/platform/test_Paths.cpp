@@ -100,6 +100,38 @@ TEST_F(MachineTest, NamesMatchWithoutRegardToCase) {
     EXPECT_TRUE(FileExists("C:\\\xE4PFEL.TXT"));
 }
 
+// One folder's paths in a row take a shorter way; every last name still resolves as
+// it would alone.
+TEST_F(MachineTest, PathsInARowResolveAsAlone) {
+    M.Write("drive_c/Program Files/MyApp/ReadMe.TXT", "hello");
+    M.Write("drive_c/Program Files/MyApp/Sub/x.txt", "x");
+    const std::string folder = "C:\\program files\\MYAPP\\";
+    const std::string names[] = {"readme.txt", "new.txt", "ReadMe.TXT. . ", "..", ".", "...", "", "sub",
+                                 "SUB\\X.TXT", "a/b", "bad|name", "*.txt", std::string(250, 'n'),
+                                 std::string("a\0b", 3)};
+    auto show = [](DWORD e, const TResolvedPath& r) {
+        return std::to_string(e) + " " + r.Win.Full() + " " + r.Host + " " + std::to_string(r.Exists) +
+               std::to_string(r.ParentExists) + std::to_string(r.IsDir);
+    };
+    for (const auto& name : names) {
+        TResolvedPath r;
+        ResolvePath("C:\\WINNT\\elsewhere.txt", r);
+        DWORD e = ResolvePath(folder + name, r);
+        const std::string alone = show(e, r);
+        ResolvePath(folder + "warm.txt", r);
+        e = ResolvePath(folder + name, r);
+        EXPECT_EQ(show(e, r), alone) << name.substr(0, 20);
+    }
+    // The folder renamed behind the program's back: the next path finds the new one.
+    TResolvedPath r;
+    ASSERT_EQ(ResolvePath(folder + "new.txt", r), ERROR_SUCCESS);
+    std::filesystem::rename(M.Host("drive_c/Program Files/MyApp"), M.Host("drive_c/Program Files/Old"));
+    M.Write("drive_c/Program Files/myapp/other.txt", "o");
+    ASSERT_EQ(ResolvePath(folder + "other.txt", r), ERROR_SUCCESS);
+    EXPECT_TRUE(r.Exists);
+    EXPECT_EQ(r.Win.Full(), "C:\\Program Files\\myapp\\other.txt");
+}
+
 // Lookups keep folder listings; what other programs (and the host) do in a folder
 // shows at once: names made, renamed and removed, a folder put in another's place.
 TEST_F(MachineTest, NamesOthersChangeAreSeenAtOnce) {

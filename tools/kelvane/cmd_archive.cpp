@@ -210,7 +210,7 @@ int Extract(TCliEngine& e, const TOptions& o) {
         // another); each member's folder is set as its turn comes.
         std::map<std::string, std::vector<int>> byFolder;
         for (int i = 0; i < count; ++i) {
-            if (headers.IndexOf(nameOf(i)) != i) continue;
+            if (headers.IndexOf(nameOf(i), i) != i) continue;
             byFolder[o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : ""].push_back(i);
         }
         std::vector<std::string> folders;
