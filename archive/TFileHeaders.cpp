@@ -46,6 +46,7 @@ uint32_t NameHash(std::string_view s) {
 // CompareText(a, b) == 0 without copies.
 bool SameName(const std::string& a, std::string_view b) {
     if (a.size() != b.size()) return false;
+    if (std::memcmp(a.data(), b.data(), b.size()) == 0) return true;  // mostly spelt alike
     auto up = [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
     for (size_t i = 0; i < b.size(); ++i)
         if (up(a[i]) != up(b[i])) return false;
@@ -102,10 +103,7 @@ std::string EntryPath(const std::string& entry) { return entry.substr(0, entry.f
 
 // ---- TFileHeader ----------------------------------------------------------------
 
-bool TFileHeader::IsValid() const {
-    const std::string& n = HeaderRecord.FileName;
-    return std::any_of(n.begin(), n.end(), [](char c) { return static_cast<unsigned char>(c) > ' '; });
-}
+bool TFileHeader::IsValid() const { return !IsBlank(HeaderRecord.FileName); }
 
 void TFileHeader::FillFromFile(const std::string& entry) {
     HeaderRecord.FileName = EntryPath(entry).substr(0, THeaderRecord::MaxFileName);

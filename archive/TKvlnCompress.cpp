@@ -311,7 +311,7 @@ void TKvlnCompress::SetFilesToProcess(TStrings* Value) {
         return;
     }
     for (int i = Value->Count() - 1; i >= 0; --i)
-        if (Trim(Value->Get(i)).empty()) Value->Delete(i);
+        if (IsBlank(Value->Get(i))) Value->Delete(i);
     FFilesToProcess->Assign(Value);
 }
 
@@ -664,7 +664,7 @@ void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
     // A copy: handlers may make the engine read another table.
     const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
     std::as_const(FHeaders).GetFileHeaders(index).ToStats(FStats);
-    if (Trim(DestFileName).empty()) DestFileName = ExtractFileName(h.FileName);
+    if (IsBlank(DestFileName)) DestFileName = ExtractFileName(h.FileName);
     OnBeforeExtracting(this, FStats);
     std::string dest = Destination();
 
@@ -677,7 +677,8 @@ void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
         }
     }
     bool extract = true;
-    if (!out && FileExists(dest)) {
+    const bool existed = !out && FileExists(dest);
+    if (existed) {
         switch (TVersionResource::CompareWithArchived(h.FileVersion, dest, FOverwrite, h.FileDate)) {
             case 0: throw EKvlnCompress("Error comparing file versions in TKvlnCompress");
             case 2: break;
@@ -712,6 +713,8 @@ void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
         CurrentDisk = h.StartDisk;
         if (!out) {
             try {
+                // Not made a moment ago though not there: its folder is most likely missing.
+                if (!existed) MakeFolderOf(dest);
                 out = OpenStream(dest, fmCreate);
             } catch (const Exception&) {
                 // Most folders exist already; only a failure is worth the look.
@@ -827,7 +830,7 @@ void TKvlnCompress::InflateAhead(int position) {
     while (a.Next < FFilesToProcess->Count() && a.Slots.size() < TExtractAhead::MaxMembers &&
            a.Held < TExtractAhead::Budget) {
         const int pos = a.Next++;
-        const std::string& entry = FFilesToProcess->Get(pos);
+        const std::string& entry = FFilesToProcess->At(pos);
         const int index = FHeaders.IndexOf(entry, a.LastIndex + 1);
         if (index < 0) continue;  // reported in its turn
         a.LastIndex = index;
@@ -843,6 +846,9 @@ void TKvlnCompress::InflateAhead(int position) {
             h.FileSize > TExtractAhead::MemberLimit || packed < 0 || packed > TExtractAhead::MemberLimit)
             continue;
         m->Input.resize(static_cast<size_t>(packed));
+        // Room made here, where it is freed again: a block from another thread's
+        // heap costs more to give back.
+        m->Output.reserve(static_cast<size_t>(h.FileSize) + 1);
         try {
             if (!a.ReadAt(*FArchive, FArchiveGeneration, static_cast<int64_t>(FOffset) + h.DataPos, packed,
                           m->Input.data()))

@@ -286,9 +286,16 @@ private:
     }
 
     TFolder* Lookup(const std::string& hostDir, const struct stat& dir) {
+        // Mostly the folder of the lookup before.
+        if (FLast < FFolders.size() && FFolders[FLast].Host == hostDir && FFolders[FLast].Dev == dir.st_dev &&
+            FFolders[FLast].Ino == dir.st_ino)
+            return &FFolders[FLast];
         for (auto& f : FFolders)
             if (f.Host == hostDir) {
-                if (f.Dev == dir.st_dev && f.Ino == dir.st_ino) return &f;
+                if (f.Dev == dir.st_dev && f.Ino == dir.st_ino) {
+                    FLast = static_cast<size_t>(&f - FFolders.data());
+                    return &f;
+                }
                 Drop(f.Wd, true);  // another folder stands there now
                 return nullptr;
             }
@@ -316,6 +323,7 @@ private:
         f.Dev = dir.st_dev;
         f.Ino = dir.st_ino;
         f.Wd = wd;
+        FLast = FFolders.size() - 1;
         return &f;
     }
 
@@ -345,7 +353,9 @@ private:
                     FFolders.clear();
                     continue;
                 }
-                auto f = std::find_if(FFolders.begin(), FFolders.end(), [&](const TFolder& x) { return x.Wd == e->wd; });
+                auto f = FLast < FFolders.size() && FFolders[FLast].Wd == e->wd
+                             ? FFolders.begin() + static_cast<std::ptrdiff_t>(FLast)
+                             : std::find_if(FFolders.begin(), FFolders.end(), [&](const TFolder& x) { return x.Wd == e->wd; });
                 if (f == FFolders.end()) continue;
                 if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
                     Drop(e->wd, !(e->mask & IN_IGNORED));
@@ -366,6 +376,7 @@ private:
     bool FForked = true;  // (or not started)
     uint64_t FClock = 0;
     std::vector<TFolder> FFolders;
+    size_t FLast = 0;  // the folder found last (a hint only: checked before use)
 };
 
 TFolderIndex& FolderIndex() {

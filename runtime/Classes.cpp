@@ -445,7 +445,9 @@ void TStringList::IndexError(int index) const {
     throw EStringListError(Format("List index out of bounds (%d)", {index}));
 }
 
-std::string TStringList::Get(int index) const {
+std::string TStringList::Get(int index) const { return At(index); }
+
+const std::string& TStringList::At(int index) const {
     if (index < 0 || index >= Count()) IndexError(index);
     return FList[static_cast<size_t>(index)].S;
 }

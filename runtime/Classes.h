@@ -361,6 +361,8 @@ public:
 
     int Count() const override { return static_cast<int>(FList.size()); }
     std::string Get(int index) const override;
+    // The string itself, valid until the list changes.
+    const std::string& At(int index) const;
     void Put(int index, const std::string& s) override;
     TObject* GetObject(int index) const override;
     void PutObject(int index, TObject* obj) override;

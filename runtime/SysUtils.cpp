@@ -355,7 +355,11 @@ char AnsiLowerChar(char ch) {
 
 std::string AnsiUpperCase(const std::string& s) {
     std::string r = s;
-    for (char& c : r) c = AnsiUpperChar(c);
+    for (char& c : r) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80) c = AnsiUpperChar(c);
+        else if (u >= 'a' && u <= 'z') c = static_cast<char>(u - 32);
+    }
     return r;
 }
 
@@ -419,6 +423,12 @@ std::string TrimRight(const std::string& s) {
 }
 
 std::string Trim(const std::string& s) { return TrimLeft(TrimRight(s)); }
+
+bool IsBlank(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
 
 std::string QuotedStr(const std::string& s) {
     std::string r = "'";

@@ -119,6 +119,8 @@ int AnsiCompareStr(const std::string& a, const std::string& b);
 bool SameText(const std::string& a, const std::string& b);
 int CompareText(const std::string& a, const std::string& b);  // ASCII case folding
 std::string Trim(const std::string& s);
+// Trim(S) would leave nothing (every character a blank or a control one).
+bool IsBlank(const std::string& s);
 std::string TrimLeft(const std::string& s);
 std::string TrimRight(const std::string& s);
 std::string QuotedStr(const std::string& s);

@@ -221,7 +221,7 @@ int Extract(TCliEngine& e, const TOptions& o) {
         for (const auto& [sub, members] : byFolder) {
             folders.push_back(sub.empty() ? dir : WithBackslash(dir) + sub);
             for (int i : members) {
-                if (Trim(nameOf(i)).empty()) continue;  // as SetFilesToProcess drops them
+                if (IsBlank(nameOf(i))) continue;  // as SetFilesToProcess drops them
                 list.Add(nameOf(i));
                 folderOf.push_back(static_cast<uint32_t>(folders.size() - 1));
             }
