@@ -257,9 +257,12 @@ struct TTool {
 // Runs the tools in turn, Rounds times over, each time into a fresh output
 // (made by Prepare, untimed), so that a busy moment of the machine or of the
 // file system hits them alike; keeps each tool's best time and largest memory.
+// Each round starts one tool later: the disk is still writing back what the tool
+// before wrote, and that should not always fall on the same one.
 void Rounds(int rounds, std::vector<TTool>& tools, const std::function<fs::path(const TTool&, int)>& prepare) {
     for (int r = 0; r < rounds; ++r)
-        for (TTool& t : tools) {
+        for (size_t k = 0; k < tools.size(); ++k) {
+            TTool& t = tools[(k + static_cast<size_t>(r)) % tools.size()];
             fs::path out = prepare(t, r);
             TResult res = Run(t.argv(out), t.cwd);
             t.best.seconds = std::min(t.best.seconds, res.seconds);
