@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <string_view>
 #include <mutex>
 #include <set>
 
@@ -25,11 +24,15 @@ std::string TWinPath::Root() const {
     return "\\\\" + Server + "\\" + Share + "\\";
 }
 
+size_t TWinPath::FullSize() const {
+    size_t n = Drive ? 3 : 4 + Server.size() + Share.size();  // the root's
+    for (const auto& p : Parts) n += p.size() + 1;
+    return Parts.empty() ? n : n - 1;
+}
+
 std::string TWinPath::Full() const {
     std::string s = Root();
-    size_t n = s.size();
-    for (const auto& p : Parts) n += p.size() + 1;
-    s.reserve(n);
+    s.reserve(FullSize());
     for (size_t i = 0; i < Parts.size(); ++i) {
         if (i) s += '\\';
         s += Parts[i];
@@ -144,11 +147,7 @@ DWORD ParseWinPath(const std::string& path, TWinPath& out, bool validate, bool w
     }
     DWORD e = AddParts(out, rest, validate, wildLast);
     if (e) return e;
-    if (validate) {
-        size_t length = out.Drive ? 3 : 4 + out.Server.size() + out.Share.size();  // of the root
-        for (const auto& part : out.Parts) length += part.size() + 1;
-        if (length - (out.Parts.empty() ? 0 : 1) >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-    }
+    if (validate && out.FullSize() >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     return ERROR_SUCCESS;
 }
 
@@ -442,11 +441,9 @@ bool FromMemo(const std::string& path, TResolvedPath& out, std::string& host, st
     std::string name = path.substr(slash + 1);
     size_t keep = name.find_last_not_of(". ");
     name.erase(keep == std::string::npos ? 0 : keep + 1);
-    if (name.empty() || name.find_first_of(std::string_view("/\0", 2)) != std::string::npos ||
-        CheckName(name, false) != ERROR_SUCCESS)
+    if (name.empty() || name.find('/') != std::string::npos || CheckName(name, false) != ERROR_SUCCESS)
         return false;
-    const size_t full = tMemo.FullSize + (tMemo.Parts.empty() ? 0 : 1) + name.size();
-    if (full >= MAX_PATH) return false;
+    if (tMemo.FullSize + 1 + name.size() >= MAX_PATH) return false;
     out.Drive = Machine().FindDrive(path[0]);
     if (!out.Drive || out.Drive->HostDir != tMemo.DriveHost) return false;
     out.Win.Drive = out.Drive->Letter;
@@ -518,10 +515,7 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
                 tMemo.DriveHost = out.Drive->HostDir;
                 tMemo.Parts.assign(out.Win.Parts.begin(), out.Win.Parts.end() - 1);
                 tMemo.Host = parent;
-                TWinPath folder;
-                folder.Drive = out.Win.Drive;
-                folder.Parts = tMemo.Parts;
-                tMemo.FullSize = folder.Full().size();
+                tMemo.FullSize = out.Win.FullSize() - 1 - out.Win.Parts.back().size();
             }
         }
         host = parent;

@@ -19,6 +19,7 @@ struct TWinPath {
 
     std::string Root() const;  // "C:\" or "\\server\share\"
     std::string Full() const;  // root and parts; a root alone keeps its backslash
+    size_t FullSize() const;   // Full().size(), without making it
     bool IsRoot() const { return Parts.empty(); }
 };
 
