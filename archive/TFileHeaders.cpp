@@ -99,7 +99,7 @@ uint8_t Percentage(int64_t part, int64_t whole) {
     return static_cast<uint8_t>(std::clamp<int64_t>(r, 0, 255));
 }
 
-std::string EntryPath(const std::string& entry) { return entry.substr(0, entry.find(';')); }
+std::string EntryPath(const std::string& entry) { return std::string(EntryName(entry)); }
 
 // ---- TFileHeader ----------------------------------------------------------------
 
