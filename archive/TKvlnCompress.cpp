@@ -159,7 +159,7 @@ struct TAheadMember {
         } catch (...) {
             Clean = false;
         }
-        Input = {};
+        Input.clear();  // its room serves the next member
     }
 };
 
@@ -180,7 +180,27 @@ struct TKvlnCompress::TExtractAhead {
     std::vector<uint8_t> Window;
     int64_t WindowAt = 0, LastEnd = -1;
     uint32_t WindowGeneration = 0;
+    // Members whose turn has passed, kept with their buffers: for small members
+    // allocating and freeing a few KiB each costs more than the rest of the work.
+    static constexpr size_t SpareRoom = 8 << 10;
+    std::vector<std::unique_ptr<TAheadMember>> Spare;
     TWorkAhead Workers{1};  // declared last: joined before the slots go
+
+    std::unique_ptr<TAheadMember> NewMember() {
+        if (Spare.empty()) return std::make_unique<TAheadMember>();
+        std::unique_ptr<TAheadMember> m = std::move(Spare.back());
+        Spare.pop_back();
+        return m;
+    }
+    // Takes back a member the worker is done with (one that was taken).
+    void Recycle(std::unique_ptr<TAheadMember> m) {
+        if (Spare.size() >= MaxMembers || m->Input.capacity() > SpareRoom || m->Output.capacity() > SpareRoom) return;
+        m->Input.clear();
+        m->Output.clear();
+        m->Clean = false;
+        m->Ready.store(false);
+        Spare.push_back(std::move(m));
+    }
 
     // The member read ahead for Position, if any; its bytes no longer count.
     std::unique_ptr<TAheadMember> Take(int position) {
@@ -639,6 +659,7 @@ void TKvlnCompress::Extract() {
         CurrentDisk = 0;
         FHeaders.InitStats(FStats);
         FHeaders.SumSizes(FStats);
+        FKnownFolder.clear();
         if (FFilesToProcess->Count() > 1) FAhead = std::make_unique<TExtractAhead>();
         for (int i = 0; i < FFilesToProcess->Count(); ++i) ExtractMember(FFilesToProcess->Get(i), i);
     } catch (const EkcAborted&) {
@@ -651,12 +672,25 @@ void TKvlnCompress::Extract() {
 }
 
 std::string TKvlnCompress::Destination() const {
-    return WithBackslash(FExtractDirectory) + ExtractFileName(DestFileName);
+    const std::string_view name = FileNamePart(DestFileName);
+    std::string d;
+    d.reserve(FExtractDirectory.size() + 1 + name.size());
+    d = FExtractDirectory;
+    if (!d.empty() && d.back() != '\\') d += '\\';
+    d += name;
+    return d;
 }
 
 void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
     SkipFile = false;
     std::unique_ptr<TAheadMember> ahead = FAhead ? FAhead->Take(position) : nullptr;
+    struct TGiveBack {
+        TKvlnCompress& self;
+        std::unique_ptr<TAheadMember>& member;
+        ~TGiveBack() {
+            if (member && self.FAhead) self.FAhead->Recycle(std::move(member));
+        }
+    } giveBack{*this, ahead};
     int index = ahead && ahead->Generation == FArchiveGeneration && ahead->Entry == entry ? ahead->Index
                                                                                           : FHeaders.IndexOf(entry);
     if (index < 0)
@@ -664,20 +698,29 @@ void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
     // A copy: handlers may make the engine read another table.
     const THeaderRecord h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
     std::as_const(FHeaders).GetFileHeaders(index).ToStats(FStats);
-    if (IsBlank(DestFileName)) DestFileName = ExtractFileName(h.FileName);
+    if (IsBlank(DestFileName)) DestFileName = FileNamePart(h.FileName);
     OnBeforeExtracting(this, FStats);
     std::string dest = Destination();
 
     // A file that is not there yet is created at once: one look at its folder, not two.
+    // A folder other than the last one is looked at first: in a missing folder the try
+    // would fail, which costs more than the look.
     std::unique_ptr<TStream> out;
+    bool folderMissing = false;
     if (!SkipFile) {
-        try {
-            out = OpenStream(dest, fmCreate | fmExclusive);
-        } catch (const Exception&) {
+        const std::string_view folder = FilePathPart(dest);
+        if (!folder.empty() && folder != FKnownFolder)
+            folderMissing = !DirectoryExists(WithoutBackslash(std::string(folder)));
+        if (!folderMissing) {
+            try {
+                out = OpenStream(dest, fmCreate | fmExclusive);
+                FKnownFolder = folder;
+            } catch (const Exception&) {
+            }
         }
     }
     bool extract = true;
-    const bool existed = !out && FileExists(dest);
+    const bool existed = !out && !folderMissing && FileExists(dest);
     if (existed) {
         switch (TVersionResource::CompareWithArchived(h.FileVersion, dest, FOverwrite, h.FileDate)) {
             case 0: throw EKvlnCompress("Error comparing file versions in TKvlnCompress");
@@ -725,6 +768,7 @@ void TKvlnCompress::ExtractMember(const std::string& entry, int position) {
                     throw EKvlnCompress("Cannot create the file %s", {dest});
                 }
             }
+            FKnownFolder = FilePathPart(dest);
         }
         if (FAhead) InflateAhead(position);
         bool ended;
@@ -835,7 +879,7 @@ void TKvlnCompress::InflateAhead(int position) {
         if (index < 0) continue;  // reported in its turn
         a.LastIndex = index;
         const THeaderRecord& h = std::as_const(FHeaders).GetFileHeaders(index).HeaderRecord;
-        auto m = std::make_unique<TAheadMember>();
+        std::unique_ptr<TAheadMember> m = a.NewMember();
         m->Entry = entry;
         m->Index = index;
         m->Header = h;

@@ -133,6 +133,7 @@ private:
     int32_t FArchiveDisk = 0;  // while extracting: the disk whose file FArchive holds
     uint32_t FArchiveGeneration = 0;  // changes whenever FArchive or the table may change
     std::unique_ptr<TExtractAhead> FAhead;  // while extracting several members
+    std::string FKnownFolder;  // while extracting: the folder a file was last created in
     std::unique_ptr<TAddAhead> FAddAhead;   // while adding several files
     TStream* FSource = nullptr;  // while adding: the file being compressed
     TStream* FDest = nullptr;    // while adding: the temporary file

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -179,7 +180,7 @@ std::string OpensFile() { return Machine().RootFile("opens.lock"); }
 // a boot) and in a forked child, which shares them with its parent.
 struct TSpareShares {
     std::mutex Lock;
-    std::string File;
+    std::string Root;  // of the machine whose lock file they were opened on
     unsigned Era = 0;
     std::vector<int> Fds;
     void Drop() {
@@ -201,12 +202,12 @@ struct TShareHold {
 
 // A description of opens.lock without locks; -1 when the file cannot be opened.
 TShareHold OpenOpensFile() {
-    std::string file = OpensFile();
+    const std::string& root = Machine().Root();
     TSpareShares& s = Spares();
     std::lock_guard<std::mutex> g(s.Lock);
-    if (s.File != file) {
+    if (s.Root != root) {
         s.Drop();
-        s.File = file;
+        s.Root = root;
     }
     TShareHold h;
     h.Era = s.Era;
@@ -214,7 +215,7 @@ TShareHold OpenOpensFile() {
         h.Fd = s.Fds.back();
         s.Fds.pop_back();
     } else {
-        h.Fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        h.Fd = ::open(OpensFile().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     }
     return h;
 }
@@ -567,18 +568,13 @@ bool DosStamp(time_t secs, int32_t& stamp) {
 }
 
 bool FromDosStamp(WORD date, WORD time, time_t& secs) {
-    struct tm t {};
-    t.tm_year = (date >> 9) + 80;
-    t.tm_mon = ((date >> 5) & 15) - 1;
-    t.tm_mday = date & 31;
-    t.tm_hour = time >> 11;
-    t.tm_min = (time >> 5) & 63;
-    t.tm_sec = (time & 31) * 2;
-    if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 || t.tm_sec > 59)
-        return false;
-    int mday = t.tm_mday, mon = t.tm_mon;
-    secs = timegm(&t);
-    return t.tm_mday == mday && t.tm_mon == mon;  // 31 February does not exist
+    using namespace std::chrono;
+    const year_month_day day{year{(date >> 9) + 1980}, month{static_cast<unsigned>((date >> 5) & 15)},
+                             std::chrono::day{static_cast<unsigned>(date & 31)}};
+    const int h = time >> 11, m = (time >> 5) & 63, s = (time & 31) * 2;
+    if (!day.ok() || h > 23 || m > 59 || s > 59) return false;  // 31 February does not exist
+    secs = static_cast<time_t>(sys_days(day).time_since_epoch().count()) * 86400 + h * 3600 + m * 60 + s;
+    return true;
 }
 
 DWORD NotFound(const TResolvedPath& r) { return r.ParentExists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
@@ -1207,12 +1203,17 @@ bool ForceDirectories(const std::string& dir) {
     TWinPath w;
     DWORD e = ParseWinPath(dir, w);
     if (e) return Fail(e, false);
+    // Mostly only the last folders are missing: the look goes up from the bottom.
     TWinPath step = w;
-    step.Parts.clear();
-    for (const auto& part : w.Parts) {
-        step.Parts.push_back(part);
-        std::string p = step.Full();
-        if (!DirectoryExists(p) && !CreateDirectoryA(p.c_str(), nullptr)) return false;
+    size_t have = w.Parts.size();
+    for (; have > 0; --have) {
+        step.Parts.resize(have);
+        if (DirectoryExists(step.Full())) break;
+    }
+    step.Parts.resize(have);
+    for (size_t i = have; i < w.Parts.size(); ++i) {
+        step.Parts.push_back(w.Parts[i]);
+        if (!CreateDirectoryA(step.Full().c_str(), nullptr)) return false;
     }
     return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <typeinfo>
 
 #include "platform/WinTypes.h"
 
@@ -18,9 +19,12 @@ HANDLE AddHandle(std::unique_ptr<THandleObject> obj);
 THandleObject* FindHandle(HANDLE h);
 std::unique_ptr<THandleObject> TakeHandle(HANDLE h);
 
+// Mostly the object is of type T itself, which a type compare tells at once.
 template <class T>
 T* HandleAs(HANDLE h) {
-    return dynamic_cast<T*>(FindHandle(h));
+    THandleObject* obj = FindHandle(h);
+    if (obj && typeid(*obj) == typeid(T)) return static_cast<T*>(obj);
+    return dynamic_cast<T*>(obj);
 }
 
 }  // namespace kv

@@ -361,8 +361,9 @@ private:
                     continue;
                 }
                 if (!e->len) continue;
-                std::string name = e->name;
-                std::pair<std::string, std::string> entry{AnsiUpperCase(Utf8ToAnsi(name)), name};
+                std::pair<std::string, std::string> entry{std::string(), e->name};
+                entry.first = Utf8ToAnsi(entry.second);
+                AnsiUpperInPlace(entry.first);
                 if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(std::move(entry));
                 else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) f->Names.erase(entry);
             }
@@ -417,7 +418,11 @@ void AsOnHost(std::string& part) {
 
 }  // namespace
 
-std::string TResolvedPath::Key() const { return AnsiUpperCase(Win.Full()); }
+std::string TResolvedPath::Key() const {
+    std::string key = Win.Full();
+    AnsiUpperInPlace(key);
+    return key;
+}
 
 namespace {
 

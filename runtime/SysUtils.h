@@ -5,6 +5,7 @@
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv {
@@ -111,6 +112,7 @@ int64_t Trunc(double v);
 char AnsiUpperChar(char c);
 char AnsiLowerChar(char c);
 std::string AnsiUpperCase(const std::string& s);
+void AnsiUpperInPlace(std::string& s);
 std::string AnsiLowerCase(const std::string& s);
 std::string UpperCase(const std::string& s);  // ASCII letters only
 std::string LowerCase(const std::string& s);
@@ -132,6 +134,9 @@ bool IsValidIdent(const std::string& s);
 // ExtractFilePath keeps the last separator, ExtractFileDir drops it unless it is the
 // root's ("C:\"); ExtractFileExt includes the dot; ChangeFileExt replaces or appends.
 std::string ExtractFilePath(const std::string& fileName);
+// ExtractFilePath and ExtractFileName as views into FileName, without copies.
+std::string_view FilePathPart(std::string_view fileName);
+std::string_view FileNamePart(std::string_view fileName);
 std::string ExtractFileDir(const std::string& fileName);
 std::string ExtractFileName(const std::string& fileName);
 std::string ExtractFileExt(const std::string& fileName);

@@ -400,6 +400,11 @@ TEST_F(MachineTest, LastWriteTimeInAndOut) {
     FILETIME out;
     for (uint32_t bad : {0u, (1u << 5) | 1u, ((13u << 5) | 1u) << 16, (((2u << 5) | 30u) << 16), ((1u << 5) | 1u) << 16 | (24u << 11)})
         EXPECT_FALSE(DosDateTimeToFileTime(static_cast<WORD>(bad >> 16), static_cast<WORD>(bad), &out)) << bad;
+    // 29 February: 2000 has it, 2100 does not.
+    auto feb29 = [](int year) { return static_cast<WORD>(((year - 1980) << 9) | (2 << 5) | 29); };
+    ASSERT_TRUE(DosDateTimeToFileTime(feb29(2000), static_cast<WORD>(13 << 11), &out));
+    EXPECT_NEAR(FileTimeToDateTime(out), EncodeDate(2000, 2, 29) + EncodeTime(13, 0, 0, 0), 1e-9);
+    EXPECT_FALSE(DosDateTimeToFileTime(feb29(2100), 0, &out));
     WORD d, t;
     FILETIME early = DateTimeToFileTime(EncodeDate(1970, 1, 1));
     EXPECT_FALSE(FileTimeToDosDateTime(&early, &d, &t));

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <map>
+#include <string_view>
 #include <memory>
 
 #include "archive/TKvlnCompress.h"
@@ -35,6 +37,16 @@ std::string WinPath(const std::string& arg) {
     for (char& c : a)
         if (c == '/') c = '\\';
     return a;
+}
+
+// Whether Name begins with Prefix, ASCII letters without regard to case, as
+// CompareText compares.
+bool StartsWithText(std::string_view name, std::string_view prefix) {
+    auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    if (name.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (up(name[i]) != up(prefix[i])) return false;
+    return true;
 }
 
 std::string WithBackslash(const std::string& path) {
@@ -202,29 +214,33 @@ int Extract(TCliEngine& e, const TOptions& o) {
         const int count = e.FileCount();
         const TFileHeaders& headers = e.FileHeaders();
         auto nameOf = [&](int i) -> const std::string& { return headers.GetFileHeaders(i).HeaderRecord.FileName; };
-        std::string common = count ? ExtractFilePath(nameOf(0)) : "";
+        // Views into the table, which stays as it is until the extraction starts.
+        std::string_view common = count ? FilePathPart(nameOf(0)) : std::string_view();
         for (int i = 1; o.paths && i < count; ++i)
-            while (!common.empty() && CompareText(nameOf(i).substr(0, common.size()), common) != 0)
-                common = ExtractFilePath(common.substr(0, common.size() - 1));
+            while (!common.empty() && !StartsWithText(nameOf(i), common))
+                common = FilePathPart(common.substr(0, common.size() - 1));
         // One extraction, folder by folder (a folder's files are made one after
         // another); each member's folder is set as its turn comes.
-        std::map<std::string, std::vector<int>> byFolder;
+        std::vector<std::pair<std::string_view, int>> byFolder;  // (folder below DIR, member)
+        byFolder.reserve(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
             if (headers.IndexOf(nameOf(i), i) != i) continue;
-            byFolder[o.paths ? ExtractFilePath(nameOf(i)).substr(common.size()) : ""].push_back(i);
+            byFolder.emplace_back(o.paths ? FilePathPart(nameOf(i)).substr(common.size()) : std::string_view(), i);
         }
+        std::stable_sort(byFolder.begin(), byFolder.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<std::string> folders;
         std::vector<uint32_t> folderOf;  // of each member in turn
         // Straight into the engine's list: a copy of 20,000 names is megabytes.
         TStrings& list = *e.FilesToProcess();
         list.Clear();
-        for (const auto& [sub, members] : byFolder) {
-            folders.push_back(sub.empty() ? dir : WithBackslash(dir) + sub);
-            for (int i : members) {
-                if (IsBlank(nameOf(i))) continue;  // as SetFilesToProcess drops them
-                list.Add(nameOf(i));
-                folderOf.push_back(static_cast<uint32_t>(folders.size() - 1));
-            }
+        for (size_t k = 0; k < byFolder.size(); ++k) {
+            const auto& [sub, i] = byFolder[k];
+            if (k == 0 || sub != byFolder[k - 1].first)
+                folders.push_back(sub.empty() ? dir : WithBackslash(dir) + std::string(sub));
+            if (IsBlank(nameOf(i))) continue;  // as SetFilesToProcess drops them
+            list.Add(nameOf(i));
+            folderOf.push_back(static_cast<uint32_t>(folders.size() - 1));
         }
         byFolder.clear();
         size_t turn = 0;
