@@ -168,7 +168,7 @@ struct TAheadMember {
 struct TKvlnCompress::TExtractAhead {
     static constexpr int64_t MemberLimit = 1 << 20;  // larger members inflate as they are written
     static constexpr int64_t Budget = 4 << 20;       // input and output bytes held ahead
-    static constexpr size_t MaxMembers = 64;
+    static constexpr size_t MaxMembers = 256;
     static constexpr int64_t WindowSize = 256 << 10;
 
     std::map<int, std::unique_ptr<TAheadMember>> Slots;  // by position in FilesToProcess

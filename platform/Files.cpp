@@ -623,7 +623,7 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
 
     auto f = std::make_unique<TFileObject>();
     f->Access = rights;
-    f->Key = r.Key();
+    f->Key = r.KnownKey.empty() ? r.Key() : std::move(r.KnownKey);
     f->Host = std::move(r.Host);
     if (r.Drive) f->Drive = *r.Drive;
     int mode = (rights & kWrite || truncate) ? ((rights & kRead) ? O_RDWR : O_WRONLY) : O_RDONLY;

@@ -389,10 +389,12 @@ TFolderIndex& FolderIndex() {
 bool FindEntry(const std::string& hostDir, const struct stat& dir, const std::string& name, std::string& hostName,
                bool exactAbsent) {
     struct stat st;
-    std::string exact = AnsiToUtf8(name);
-    if (!exactAbsent && ::lstat((hostDir + "/" + exact).c_str(), &st) == 0) {
-        hostName = exact;
-        return true;
+    if (!exactAbsent) {
+        std::string exact = AnsiToUtf8(name);
+        if (::lstat((hostDir + "/" + exact).c_str(), &st) == 0) {
+            hostName = std::move(exact);
+            return true;
+        }
     }
     if (FolderIndex().Find(hostDir, dir, AnsiUpperCase(name), hostName)) return true;
     if (name.find('~') != std::string::npos && IsShortName(name))
@@ -405,6 +407,13 @@ bool FindEntry(const std::string& hostDir, const struct stat& dir, const std::st
 }
 
 std::string Join(const std::string& host, const std::string& name) { return host + (host == "/" ? "" : "/") + name; }
+
+// Host += "/" + the host spelling of an ANSI name.
+void AppendHostName(std::string& host, const std::string& name) {
+    if (host != "/") host += '/';
+    if (AllAscii(name)) host += name;
+    else host += AnsiToUtf8(name);
+}
 
 // A written name as the host holds it: bytes that 1252 leaves undefined do not survive
 // the way to UTF-8 and back.
@@ -419,6 +428,7 @@ void AsOnHost(std::string& part) {
 }  // namespace
 
 std::string TResolvedPath::Key() const {
+    if (!KnownKey.empty()) return KnownKey;
     std::string key = Win.Full();
     AnsiUpperInPlace(key);
     return key;
@@ -434,6 +444,7 @@ struct TParentMemo {
     std::vector<std::string> Parts;  // the folder's names, host-spelled
     std::string Host;  // the folder as written on the host
     size_t FullSize = 0;  // of the folder's full Windows path
+    std::string KeyPrefix;  // its key and a backslash
 };
 thread_local TParentMemo tMemo;
 
@@ -458,6 +469,15 @@ bool FromMemo(const std::string& path, TResolvedPath& out, std::string& host, st
     host = out.Drive->HostDir;
     parent = tMemo.Host;
     return true;
+}
+
+// The key of a path resolved from the memo: the folder's, kept, and the last name's.
+void KeyFromMemo(TResolvedPath& out) {
+    std::string last = out.Win.Parts.back();
+    AnsiUpperInPlace(last);
+    out.KnownKey.reserve(tMemo.KeyPrefix.size() + last.size());
+    out.KnownKey = tMemo.KeyPrefix;
+    out.KnownKey += last;
 }
 
 }  // namespace
@@ -495,6 +515,7 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
         std::string full = Join(parent, AnsiToUtf8(out.Win.Parts[n - 1]));
         if (::lstat(full.c_str(), &st) == 0) {
             for (auto& part : out.Win.Parts) AsOnHost(part);
+            if (memo) KeyFromMemo(out);
             out.Host = full;
             out.Exists = out.ParentExists = true;
             out.IsDir = S_ISDIR(st.st_mode) ||
@@ -521,9 +542,12 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
                 tMemo.Parts.assign(out.Win.Parts.begin(), out.Win.Parts.end() - 1);
                 tMemo.Host = parent;
                 tMemo.FullSize = out.Win.FullSize() - 1 - out.Win.Parts.back().size();
+                TWinPath folder{out.Win.Drive, {}, {}, tMemo.Parts};
+                tMemo.KeyPrefix = folder.Full() + "\\";
+                AnsiUpperInPlace(tMemo.KeyPrefix);
             }
         }
-        host = parent;
+        host = std::move(parent);
         first = n - 1;
     } else {
         if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -546,9 +570,10 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
         }
         if (i + 1 < n || !exists || !isDir) out.ParentExists = false;
         exists = false;
-        host = Join(host, AnsiToUtf8(part));
+        AppendHostName(host, part);
     }
-    out.Host = host;
+    if (memo && first == n - 1) KeyFromMemo(out);  // the folder's names are the memo's
+    out.Host = std::move(host);
     out.Exists = exists;
     out.IsDir = exists && isDir;
     return ERROR_SUCCESS;

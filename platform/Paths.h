@@ -40,6 +40,8 @@ struct TResolvedPath {
     bool ParentExists = false; // the folder that holds it exists
     bool IsDir = false;
     std::string Key() const;   // identity for share checks: the long path in upper case
+    // Key() when ResolvePath had it at hand (else empty); Win is not to be changed then.
+    std::string KnownKey;
 };
 
 // ERROR_SUCCESS, or the error the path gets on Windows (bad name, unknown drive,

@@ -524,13 +524,11 @@ void PutUtf8(std::string& out, char32_t cp) {
 }
 }  // namespace
 
-namespace {
-bool AllAscii(const std::string& s) {
+bool AllAscii(std::string_view s) {
     for (char c : s)
         if (static_cast<unsigned char>(c) >= 0x80) return false;
     return true;
 }
-}  // namespace
 
 std::string AnsiToUtf8(const std::string& s) {
     if (AllAscii(s)) return s;  // the common case, the same in both

@@ -142,6 +142,8 @@ std::string ExtractFileName(const std::string& fileName);
 std::string ExtractFileExt(const std::string& fileName);
 std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
 
+// Whether S is plain ASCII, which code page 1252 and UTF-8 spell alike.
+bool AllAscii(std::string_view s);
 // Converts code page 1252 bytes to UTF-8 and back (host edges only). Bytes that
 // 1252 leaves undefined map to U+FFFD going out and '?' coming back.
 std::string AnsiToUtf8(const std::string& s);
