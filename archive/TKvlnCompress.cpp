@@ -182,7 +182,7 @@ struct TKvlnCompress::TExtractAhead {
     uint32_t WindowGeneration = 0;
     // Members whose turn has passed, kept with their buffers: for small members
     // allocating and freeing a few KiB each costs more than the rest of the work.
-    static constexpr size_t SpareRoom = 8 << 10;
+    static constexpr size_t SpareRoom = 8 << 10, MaxSpare = 64;
     std::vector<std::unique_ptr<TAheadMember>> Spare;
     TWorkAhead Workers{1};  // declared last: joined before the slots go
 
@@ -194,7 +194,7 @@ struct TKvlnCompress::TExtractAhead {
     }
     // Takes back a member the worker is done with (one that was taken).
     void Recycle(std::unique_ptr<TAheadMember> m) {
-        if (Spare.size() >= MaxMembers || m->Input.capacity() > SpareRoom || m->Output.capacity() > SpareRoom) return;
+        if (Spare.size() >= MaxSpare || m->Input.capacity() > SpareRoom || m->Output.capacity() > SpareRoom) return;
         m->Input.clear();
         m->Output.clear();
         m->Clean = false;
