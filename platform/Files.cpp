@@ -632,7 +632,9 @@ HANDLE CreateFileA(const char* fileName, DWORD access, DWORD share, void* /*secu
         if (e) return Fail(e, INVALID_HANDLE_VALUE);
         f->Fd = ::open(f->Host.c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     } else {
-        f->Fd = ::open(f->Host.c_str(), mode | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
+        // In a folder known without a look, made there: the walk along the path is saved.
+        const int flags = mode | O_CLOEXEC | O_CREAT | O_EXCL;
+        f->Fd = r.Folder ? ::openat(r.Folder->Fd, r.HostName.c_str(), flags, 0666) : ::open(f->Host.c_str(), flags, 0666);
         if (f->Fd >= 0) f->Share = HoldNewFile(f->Key, rights, share);
     }
     if (f->Fd < 0) return Fail(ErrnoToWin(errno), INVALID_HANDLE_VALUE);

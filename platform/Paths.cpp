@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -258,8 +259,121 @@ public:
         return Search(*f, folded, hostName);
     }
 
+    // Whether HostDir is the trusted folder: it and every folder above it are watched,
+    // and no name on the way changed since the way was looked at. Then Found tells
+    // whether a host name there equals Folded (the smallest in HostName), and Dir
+    // is the folder's descriptor.
+    bool FindTrusted(const std::string& hostDir, const std::string& folded, std::string& hostName, bool& found,
+                     std::shared_ptr<const THostFolder>& dir) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FForked || FFd < 0) return false;
+        Drain();
+        if (!FTrust.Valid || FTrust.Host != hostDir) return false;
+        TFolder* f = ByWd(FTrust.Wd);
+        if (!f || f->Host != hostDir) {
+            FTrust.Valid = false;
+            return false;
+        }
+        f->Used = ++FClock;
+        found = Search(*f, folded, hostName);
+        dir = FTrust.Dir;
+        return true;
+    }
+
+    // After a lookup in HostDir (whose stat is Dir) that kept its listing: watches the
+    // folders above it too, so that lookups there need no look on the host for the way
+    // to it while no name on the way changes. Mounts made on the way are not seen.
+    void Trust(const std::string& hostDir, const struct stat& dir) {
+        std::lock_guard<std::mutex> lock(FLock);
+        if (FForked || FFd < 0) return;
+        if (FTrust.Valid && FTrust.Host == hostDir && FTrust.Dev == dir.st_dev && FTrust.Ino == dir.st_ino) return;
+        TFolder* f = Lookup(hostDir, dir);
+        if (!f) return;
+        TTrust t;
+        t.Host = hostDir;
+        t.Dev = dir.st_dev;
+        t.Ino = dir.st_ino;
+        t.Wd = f->Wd;
+        // "/" holds "a", "/a" holds "b", "/a/b" holds "c" of "/a/b/c".
+        for (size_t at = 0; at < hostDir.size() && hostDir[at] == '/';) {
+            size_t next = std::min(hostDir.find('/', at + 1), hostDir.size());
+            TTrust::TAbove a{at == 0 ? "/" : hostDir.substr(0, at), -1, Folded(hostDir.substr(at + 1, next - at - 1))};
+            at = next;
+            if (a.Step.empty()) continue;
+            const size_t k = t.Above.size();
+            // The folders above the last trusted one mostly stay.
+            if (FTrust.Valid && k < FTrust.Above.size() && FTrust.Above[k].Dir == a.Dir) a.Wd = FTrust.Above[k].Wd;
+            else a.Wd = ::inotify_add_watch(FFd, a.Dir.c_str(), kMask);
+            if (a.Wd < 0) {
+                Release(t, FTrust);
+                return;
+            }
+            t.Above.push_back(std::move(a));
+        }
+        // The way looked at once more now that it is watched.
+        int fd = ::open(hostDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat now;
+        if (fd < 0 || ::fstat(fd, &now) != 0 || now.st_dev != dir.st_dev || now.st_ino != dir.st_ino) {
+            if (fd >= 0) ::close(fd);
+            Release(t, FTrust);
+            return;
+        }
+        t.Dir = std::make_shared<THostFolder>(fd);
+        t.Valid = true;
+        Release(FTrust, t);
+        FTrust = std::move(t);
+    }
+
 private:
     static constexpr size_t kFolders = 16;
+    static constexpr uint32_t kMask =
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    static constexpr uint32_t kGone = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+
+    // The trusted folder and the watches on the way to it.
+    struct TTrust {
+        struct TAbove {
+            std::string Dir;   // a folder above
+            int Wd = -1;
+            std::string Step;  // the name it holds on the way, folded
+        };
+        std::string Host;
+        dev_t Dev = 0;
+        ino_t Ino = 0;
+        int Wd = -1;  // the folder's own (a kept listing's)
+        std::vector<TAbove> Above;
+        std::shared_ptr<const THostFolder> Dir;
+        bool Valid = false;
+        bool Uses(int wd) const {
+            return std::any_of(Above.begin(), Above.end(), [wd](const TAbove& a) { return a.Wd == wd; });
+        }
+    };
+
+    static std::string Folded(const std::string& hostName) {
+        std::string f = Utf8ToAnsi(hostName);
+        AnsiUpperInPlace(f);
+        return f;
+    }
+
+    // Gives up the watches above of Old that neither Keep nor a kept listing uses.
+    void Release(const TTrust& old, const TTrust& keep) {
+        for (const auto& a : old.Above)
+            if (!keep.Uses(a.Wd) && !ByWd(a.Wd)) ::inotify_rm_watch(FFd, a.Wd);
+    }
+
+    // Whether an event changes the way to the trusted folder.
+    void CheckTrust(const inotify_event& e) {
+        if (e.wd == FTrust.Wd && (e.mask & kGone)) {
+            FTrust.Valid = false;
+            return;
+        }
+        for (const auto& a : FTrust.Above)
+            if (a.Wd == e.wd) {
+                if ((e.mask & kGone) || (e.len && Folded(e.name) == a.Step)) FTrust.Valid = false;
+                return;
+            }
+    }
+
     struct TFolder {
         std::string Host;
         dev_t Dev = 0;
@@ -268,6 +382,12 @@ private:
         uint64_t Used = 0;
         std::set<std::pair<std::string, std::string>> Names;  // (folded, host name)
     };
+
+    TFolder* ByWd(int wd) {
+        for (auto& f : FFolders)
+            if (f.Wd == wd) return &f;
+        return nullptr;
+    }
 
     static bool Search(const TFolder& f, const std::string& folded, std::string& hostName) {
         auto it = f.Names.lower_bound({folded, std::string()});
@@ -280,6 +400,7 @@ private:
     void Restart() {
         if (FFd >= 0) ::close(FFd);
         FFolders.clear();
+        FTrust = TTrust();
         FForked = false;
         FFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     }
@@ -302,14 +423,12 @@ private:
     }
 
     TFolder* Watch(const std::string& hostDir, const struct stat& dir) {
-        constexpr uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
-                                  IN_MOVE_SELF | IN_ONLYDIR;
         if (FFolders.size() >= kFolders) {
             auto oldest = std::min_element(FFolders.begin(), FFolders.end(),
                                            [](const TFolder& a, const TFolder& b) { return a.Used < b.Used; });
             Drop(oldest->Wd, true);
         }
-        int wd = ::inotify_add_watch(FFd, hostDir.c_str(), mask);
+        int wd = ::inotify_add_watch(FFd, hostDir.c_str(), kMask);
         if (wd < 0) return nullptr;
         Drop(wd, false);  // the same folder under another name
         struct stat now;
@@ -329,7 +448,8 @@ private:
     void Drop(int wd, bool unwatch) {
         for (size_t i = 0; i < FFolders.size(); ++i)
             if (FFolders[i].Wd == wd) {
-                if (unwatch) ::inotify_rm_watch(FFd, wd);
+                if (wd == FTrust.Wd) FTrust.Valid = false;
+                if (unwatch && !FTrust.Uses(wd)) ::inotify_rm_watch(FFd, wd);
                 FFolders.erase(FFolders.begin() + static_cast<std::ptrdiff_t>(i));
                 return;
             }
@@ -350,8 +470,11 @@ private:
                 if (e->mask & IN_Q_OVERFLOW) {
                     for (auto& f : FFolders) ::inotify_rm_watch(FFd, f.Wd);
                     FFolders.clear();
+                    Release(FTrust, TTrust());
+                    FTrust = TTrust();
                     continue;
                 }
+                if (FTrust.Valid) CheckTrust(*e);
                 auto f = FLast < FFolders.size() && FFolders[FLast].Wd == e->wd
                              ? FFolders.begin() + static_cast<std::ptrdiff_t>(FLast)
                              : std::find_if(FFolders.begin(), FFolders.end(), [&](const TFolder& x) { return x.Wd == e->wd; });
@@ -377,6 +500,7 @@ private:
     uint64_t FClock = 0;
     std::vector<TFolder> FFolders;
     size_t FLast = 0;  // the folder found last (a hint only: checked before use)
+    TTrust FTrust;
 };
 
 TFolderIndex& FolderIndex() {
@@ -426,6 +550,10 @@ void AsOnHost(std::string& part) {
 }
 
 }  // namespace
+
+THostFolder::~THostFolder() {
+    if (Fd >= 0) ::close(Fd);
+}
 
 std::string TResolvedPath::Key() const {
     if (!KnownKey.empty()) return KnownKey;
@@ -524,8 +652,35 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
         }
         lastAbsent = errno == ENOENT;
     }
+    // A remembered folder whose way is watched needs no look on the host; only names
+    // found without an alias are taken this way.
+    if (memo && lastAbsent) {
+        std::string& part = out.Win.Parts.back();
+        std::string folded = part, hostName;
+        AnsiUpperInPlace(folded);
+        bool found = false;
+        std::shared_ptr<const THostFolder> folder;
+        if (FolderIndex().FindTrusted(parent, folded, hostName, found, folder) &&
+            (found || part.find('~') == std::string::npos)) {
+            out.ParentExists = true;
+            out.Host = std::move(parent);
+            if (found) {
+                out.Host = Join(out.Host, hostName);
+                part = Utf8ToAnsi(hostName);
+                out.Exists = true;
+                out.IsDir = ::stat(out.Host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            } else {
+                out.HostName = AllAscii(part) ? part : AnsiToUtf8(part);
+                AppendHostName(out.Host, part);
+                out.Folder = std::move(folder);
+            }
+            KeyFromMemo(out);
+            return ERROR_SUCCESS;
+        }
+    }
     // St is the stat of Host while that is a folder.
     size_t first = 0;  // the first name still to find
+    struct stat folderSt {};  // of the remembered folder, when it was found
     if (n > 1 && ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         if (!memo) {
             for (size_t i = 0; i + 1 < n; ++i) AsOnHost(out.Win.Parts[i]);
@@ -549,6 +704,7 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
         }
         host = std::move(parent);
         first = n - 1;
+        folderSt = st;
     } else {
         if (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             if (!out.Win.Drive) return ERROR_BAD_NETPATH;
@@ -572,7 +728,11 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
         exists = false;
         AppendHostName(host, part);
     }
-    if (memo && first == n - 1) KeyFromMemo(out);  // the folder's names are the memo's
+    if (memo && first == n - 1) {
+        KeyFromMemo(out);  // the folder's names are the memo's
+        // Its second path in a row: the way to it is worth watching.
+        FolderIndex().Trust(tMemo.Host, folderSt);
+    }
     out.Host = std::move(host);
     out.Exists = exists;
     out.IsDir = exists && isDir;

@@ -3,6 +3,7 @@
 // process's current folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,15 @@ struct TWinPath {
 // Returns ERROR_SUCCESS or the Windows error.
 DWORD ParseWinPath(const std::string& path, TWinPath& out, bool validate = true, bool wildLast = false);
 
+// An open descriptor (O_PATH) of a host folder, closed with its last holder.
+struct THostFolder {
+    int Fd = -1;
+    explicit THostFolder(int fd) : Fd(fd) {}
+    THostFolder(const THostFolder&) = delete;
+    THostFolder& operator=(const THostFolder&) = delete;
+    ~THostFolder();
+};
+
 // A Windows path resolved on the host. Names that exist are matched without regard to
 // case (and by their 8.3 alias); the rest are taken as written.
 struct TResolvedPath {
@@ -42,6 +52,11 @@ struct TResolvedPath {
     std::string Key() const;   // identity for share checks: the long path in upper case
     // Key() when ResolvePath had it at hand (else empty); Win is not to be changed then.
     std::string KnownKey;
+    // For a name that does not exist, when its folder was known without a look on the
+    // host: the folder and the name as the host will spell it, to make it there
+    // without the walk along the whole path.
+    std::shared_ptr<const THostFolder> Folder;
+    std::string HostName;
 };
 
 // ERROR_SUCCESS, or the error the path gets on Windows (bad name, unknown drive,

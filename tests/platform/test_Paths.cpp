@@ -113,15 +113,21 @@ TEST_F(MachineTest, PathsInARowResolveAsAlone) {
         return std::to_string(e) + " " + r.Win.Full() + " " + r.Host + " " + std::to_string(r.Exists) +
                std::to_string(r.ParentExists) + std::to_string(r.IsDir);
     };
-    for (const auto& name : names) {
-        TResolvedPath r;
-        ResolvePath("C:\\WINNT\\elsewhere.txt", r);
-        DWORD e = ResolvePath(folder + name, r);
-        const std::string alone = show(e, r);
-        ResolvePath(folder + "warm.txt", r);
-        e = ResolvePath(folder + name, r);
-        EXPECT_EQ(show(e, r), alone) << name.substr(0, 20);
-    }
+    // Written in another case, and as the host spells it (which is remembered).
+    for (const std::string& in : {folder, std::string("C:\\Program Files\\MyApp\\")})
+        for (const auto& name : names) {
+            TResolvedPath r;
+            ResolvePath("C:\\WINNT\\elsewhere.txt", r);
+            DWORD e = ResolvePath(in + name, r);
+            const std::string alone = show(e, r);
+            ResolvePath(in + "warm.txt", r);
+            e = ResolvePath(in + name, r);
+            EXPECT_EQ(show(e, r), alone) << in << name.substr(0, 20);
+            // A third path in a row: the folder's way is watched by then.
+            ResolvePath(in + "warm.txt", r);
+            e = ResolvePath(in + name, r);
+            EXPECT_EQ(show(e, r), alone) << in << name.substr(0, 20);
+        }
     // The folder renamed behind the program's back: the next path finds the new one.
     TResolvedPath r;
     ASSERT_EQ(ResolvePath(folder + "new.txt", r), ERROR_SUCCESS);
@@ -130,6 +136,43 @@ TEST_F(MachineTest, PathsInARowResolveAsAlone) {
     ASSERT_EQ(ResolvePath(folder + "other.txt", r), ERROR_SUCCESS);
     EXPECT_TRUE(r.Exists);
     EXPECT_EQ(r.Win.Full(), "C:\\Program Files\\myapp\\other.txt");
+}
+
+// New files made one after another in a folder; meanwhile another program changes
+// the way to it: each change shows in the next file made.
+TEST_F(MachineTest, FilesMadeInARowFollowChangesOnTheWay) {
+    M.Write("drive_c/Top/Mid/Dir/keep.txt", "k");
+    auto make = [](const std::string& path) {
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD e = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return e;
+    };
+    const std::string dir = "C:\\Top\\Mid\\Dir\\";  // as the host spells it: the way remembered
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(make(dir + "f" + std::to_string(i) + ".txt"), ERROR_SUCCESS);
+    // A name made by another program, in another case.
+    M.Write("drive_c/Top/Mid/Dir/OTHER.TXT", "o");
+    EXPECT_EQ(make(dir + "other.txt"), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    // A folder above renamed, and another put in its place.
+    std::filesystem::rename(M.Host("drive_c/Top/Mid"), M.Host("drive_c/Top/Was"));
+    M.Write("drive_c/Top/Mid/Dir/F3.TXT", "x");
+    EXPECT_EQ(make(dir + "f3.txt"), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    ASSERT_EQ(make(dir + "f4.txt"), ERROR_SUCCESS);
+    EXPECT_TRUE(M.Exists("drive_c/Top/Mid/Dir/f4.txt"));
+    EXPECT_FALSE(M.Exists("drive_c/Top/Was/Dir/f4.txt"));
+    // The folder itself removed: its path is gone.
+    for (int i = 5; i < 7; ++i) ASSERT_EQ(make(dir + "f" + std::to_string(i) + ".txt"), ERROR_SUCCESS);
+    std::filesystem::remove_all(M.Host("drive_c/Top/Mid/Dir"));
+    EXPECT_EQ(make(dir + "f7.txt"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    // A folder above swapped for a link to another tree.
+    M.Write("drive_c/Top/Mid/Dir/g.txt", "g");
+    for (int i = 8; i < 10; ++i) ASSERT_EQ(make(dir + "f" + std::to_string(i) + ".txt"), ERROR_SUCCESS);
+    M.Write("drive_c/Elsewhere/Dir/F10.TXT", "e");
+    std::filesystem::rename(M.Host("drive_c/Top/Mid"), M.Host("drive_c/Top/Gone"));
+    std::filesystem::create_directory_symlink(M.Host("drive_c/Elsewhere"), M.Host("drive_c/Top/Mid"));
+    EXPECT_EQ(make(dir + "f10.txt"), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    ASSERT_EQ(make(dir + "f11.txt"), ERROR_SUCCESS);
+    EXPECT_TRUE(M.Exists("drive_c/Elsewhere/Dir/f11.txt"));
 }
 
 // Lookups keep folder listings; what other programs (and the host) do in a folder
