@@ -315,7 +315,7 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
              return std::vector<std::string>{kelvane, "archive", "extract", kvl.string(), out.string(), "--paths"};
          }, {}},
     };
-    fs::path outs = work / "out";
+    fs::path outs = work / ("out-" + base);
     Rounds(rounds, extract, [&](const TTool& t, int r) {
         fs::path out = outs / (t.label.substr(0, 3) + std::to_string(r));
         fs::create_directories(out);
@@ -328,7 +328,6 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
                      static_cast<unsigned long long>(files), static_cast<unsigned long long>(bytes));
         std::exit(1);
     }
-    fs::remove_all(outs);
 
     const TResult &kvB = build[1].best, &zipB = build[0].best;
     const TResult &tarX = extract[0].best, &unzipX = extract[1].best, &kvX = extract[2].best;
@@ -344,8 +343,8 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
                 zipSize / 1e6, kvSize / zipSize);
     std::printf("  extraction peak memory %.1f MiB (target < 16 MiB)\n", kvX.maxRssKiB / 1024.0);
     std::fflush(stdout);
-    for (const fs::path& f : {kvl, zip, tgz, list}) fs::remove(f);
-    fs::remove_all(p.root);
+    // What was made stays until the end: ext4 makes new files slowly for half a minute
+    // after thousands were removed, which would fall on the next payload's tools.
 }
 
 }  // namespace
