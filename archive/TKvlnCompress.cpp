@@ -168,7 +168,7 @@ struct TAheadMember {
 struct TKvlnCompress::TExtractAhead {
     static constexpr int64_t MemberLimit = 1 << 20;  // larger members inflate as they are written
     static constexpr int64_t Budget = 4 << 20;       // input and output bytes held ahead
-    static constexpr size_t MaxMembers = 64;
+    static constexpr size_t MaxMembers = 256;  // a batch wakes the worker once
     static constexpr int64_t WindowSize = 256 << 10;
 
     std::map<int, std::unique_ptr<TAheadMember>> Slots;  // by position in FilesToProcess
@@ -182,19 +182,24 @@ struct TKvlnCompress::TExtractAhead {
     uint32_t WindowGeneration = 0;
     // Members whose turn has passed, kept with their buffers: for small members
     // allocating and freeing a few KiB each costs more than the rest of the work.
-    static constexpr size_t SpareRoom = 8 << 10;
+    static constexpr size_t SpareRoom = 8 << 10, SpareBudget = 1 << 20;
     std::vector<std::unique_ptr<TAheadMember>> Spare;
+    size_t SpareBytes = 0;
     TWorkAhead Workers{1};  // declared last: joined before the slots go
 
+    static size_t Room(const TAheadMember& m) { return m.Input.capacity() + m.Output.capacity(); }
     std::unique_ptr<TAheadMember> NewMember() {
         if (Spare.empty()) return std::make_unique<TAheadMember>();
         std::unique_ptr<TAheadMember> m = std::move(Spare.back());
         Spare.pop_back();
+        SpareBytes -= Room(*m);
         return m;
     }
     // Takes back a member the worker is done with (one that was taken).
     void Recycle(std::unique_ptr<TAheadMember> m) {
-        if (Spare.size() >= MaxMembers || m->Input.capacity() > SpareRoom || m->Output.capacity() > SpareRoom) return;
+        if (m->Input.capacity() > SpareRoom || m->Output.capacity() > SpareRoom || SpareBytes + Room(*m) > SpareBudget)
+            return;
+        SpareBytes += Room(*m);
         m->Input.clear();
         m->Output.clear();
         m->Clean = false;

@@ -286,6 +286,7 @@ public:
     void Trust(const std::string& hostDir, const struct stat& dir) {
         std::lock_guard<std::mutex> lock(FLock);
         if (FForked || FFd < 0) return;
+        Drain();  // what happened before counts against the way trusted then
         if (FTrust.Valid && FTrust.Host == hostDir && FTrust.Dev == dir.st_dev && FTrust.Ino == dir.st_ino) return;
         TFolder* f = Lookup(hostDir, dir);
         if (!f) return;
@@ -671,7 +672,8 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
                 out.IsDir = ::stat(out.Host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
             } else {
                 out.HostName = AllAscii(part) ? part : AnsiToUtf8(part);
-                AppendHostName(out.Host, part);
+                if (out.Host != "/") out.Host += '/';
+                out.Host += out.HostName;
                 out.Folder = std::move(folder);
             }
             KeyFromMemo(out);
