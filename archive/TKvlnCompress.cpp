@@ -51,7 +51,8 @@ std::string WithoutBackslash(const std::string& path) {
 
 void MakeFolderOf(const std::string& path) {
     std::string folder = WithoutBackslash(ExtractFilePath(path));
-    if (!folder.empty()) ForceDirectories(folder);
+    // Mostly only the last folder is missing: one try before the walk from the top.
+    if (!folder.empty() && !CreateDirectoryA(folder.c_str(), nullptr)) ForceDirectories(folder);
 }
 
 // Gives an open file its last-write time through its handle (a stream without one
@@ -168,7 +169,7 @@ struct TAheadMember {
 struct TKvlnCompress::TExtractAhead {
     static constexpr int64_t MemberLimit = 1 << 20;  // larger members inflate as they are written
     static constexpr int64_t Budget = 4 << 20;       // input and output bytes held ahead
-    static constexpr size_t MaxMembers = 256;  // a batch wakes the worker once
+    static constexpr size_t MaxMembers = 128;  // a batch wakes the worker once
     static constexpr int64_t WindowSize = 256 << 10;
 
     std::map<int, std::unique_ptr<TAheadMember>> Slots;  // by position in FilesToProcess
