@@ -1,11 +1,11 @@
 // kelvane archive list|add|extract|test|split: the author's view of archives.
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <map>
-#include <string_view>
 #include <memory>
+#include <string_view>
 
 #include "archive/TKvlnCompress.h"
 #include "platform/Files.h"
