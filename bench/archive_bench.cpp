@@ -252,11 +252,24 @@ struct TTool {
     std::function<std::vector<std::string>(const fs::path& out)> argv;
     fs::path cwd;
     TResult best{1e9, 0};
+    std::vector<double> seconds{};  // of each round
 };
+
+// The median over the rounds of A's time ÷ B's time in the same round. The two ran
+// close together, so a file system that slows down or recovers during the benchmark
+// (ext4 after thousands of files were removed) weighs on both alike; the best times
+// alone would favour whichever tool ran last.
+double PairedRatio(const TTool& a, const TTool& b) {
+    std::vector<double> r;
+    for (size_t i = 0; i < a.seconds.size() && i < b.seconds.size(); ++i) r.push_back(a.seconds[i] / b.seconds[i]);
+    std::sort(r.begin(), r.end());
+    const size_t n = r.size();
+    return n == 0 ? 0 : n % 2 ? r[n / 2] : (r[n / 2 - 1] + r[n / 2]) / 2;
+}
 
 // Runs the tools in turn, Rounds times over, each time into a fresh output
 // (made by Prepare, untimed), so that a busy moment of the machine or of the
-// file system hits them alike; keeps each tool's best time and largest memory.
+// file system hits them alike; keeps each tool's times and largest memory.
 // Each round starts one tool later: the disk is still writing back what the tool
 // before wrote, and that should not always fall on the same one.
 void Rounds(int rounds, std::vector<TTool>& tools, const std::function<fs::path(const TTool&, int)>& prepare) {
@@ -266,6 +279,7 @@ void Rounds(int rounds, std::vector<TTool>& tools, const std::function<fs::path(
             fs::path out = prepare(t, r);
             TResult res = Run(t.argv(out), t.cwd);
             t.best.seconds = std::min(t.best.seconds, res.seconds);
+            t.seconds.push_back(res.seconds);
             t.best.maxRssKiB = std::max(t.best.maxRssKiB, res.maxRssKiB);
         }
 }
@@ -329,16 +343,18 @@ void Bench(const std::string& kelvane, const TPayload& p, const fs::path& work, 
         std::exit(1);
     }
 
-    const TResult &kvB = build[1].best, &zipB = build[0].best;
-    const TResult &tarX = extract[0].best, &unzipX = extract[1].best, &kvX = extract[2].best;
+    const TResult& kvX = extract[2].best;
     double kvSize = static_cast<double>(fs::file_size(kvl)), zipSize = static_cast<double>(fs::file_size(zip));
     std::printf("\n%s (%zu files, %.1f MB)\n", p.name.c_str(), p.files.size(), p.bytes / 1e6);
-    std::printf("  build     kelvane %6.2f s   zip -9   %6.2f s   ratio %.2f  (target <= 1.00)\n", kvB.seconds,
-                zipB.seconds, kvB.seconds / zipB.seconds);
-    std::printf("  extract   kelvane %6.2f s   tar -xzf %6.2f s   ratio %.2f  (target <= 1.00)\n", kvX.seconds,
-                tarX.seconds, kvX.seconds / tarX.seconds);
-    std::printf("  extract   kelvane %6.2f s   unzip    %6.2f s   ratio %.2f\n", kvX.seconds, unzipX.seconds,
-                kvX.seconds / unzipX.seconds);
+    // Best times, the ratio of the best times, and the median ratio within rounds.
+    auto line = [](const char* what, const TTool& kv, const TTool& other, const char* target) {
+        std::printf("  %-9s kelvane %6.2f s   %-8s %6.2f s   best %.2f  paired %.2f%s\n", what, kv.best.seconds,
+                    other.label.c_str(), other.best.seconds, kv.best.seconds / other.best.seconds,
+                    PairedRatio(kv, other), target);
+    };
+    line("build", build[1], build[0], "  (target <= 1.00)");
+    line("extract", extract[2], extract[0], "  (target <= 1.00)");
+    line("extract", extract[2], extract[1], "");
     std::printf("  size      kelvane %6.1f MB  zip -9   %6.1f MB  ratio %.3f (target <= 1.02)\n", kvSize / 1e6,
                 zipSize / 1e6, kvSize / zipSize);
     std::printf("  extraction peak memory %.1f MiB (target < 16 MiB)\n", kvX.maxRssKiB / 1024.0);
@@ -371,7 +387,7 @@ int main(int argc, char** argv) {
     fs::path work = mkdtemp(tmpl.data());
     // kelvane works on a machine of its own; the payloads are host paths (drive Z:).
     setenv("KELVANE_MACHINE", (work / "machine").c_str(), 1);
-    std::printf("kelvane archive benchmark (best of %d interleaved runs each)\n", runs);
+    std::printf("kelvane archive benchmark (%d interleaved rounds)\n", runs);
     std::fflush(stdout);
     if (only != "small") Bench(kelvane, Mixed(work), work, runs);
     if (only != "mixed") Bench(kelvane, Small(work), work, runs);
