@@ -288,6 +288,7 @@ public:
         if (FForked || FFd < 0) return;
         Drain();  // what happened before counts against the way trusted then
         if (FTrust.Valid && FTrust.Host == hostDir && FTrust.Dev == dir.st_dev && FTrust.Ino == dir.st_ino) return;
+        if (hostDir == FUnwatchable) return;
         TFolder* f = Lookup(hostDir, dir);
         if (!f) return;
         TTrust t;
@@ -305,8 +306,9 @@ public:
             // The folders above the last trusted one mostly stay.
             if (FTrust.Valid && k < FTrust.Above.size() && FTrust.Above[k].Dir == a.Dir) a.Wd = FTrust.Above[k].Wd;
             else a.Wd = ::inotify_add_watch(FFd, a.Dir.c_str(), kMask);
-            if (a.Wd < 0) {
+            if (a.Wd < 0) {  // a folder that cannot be read, or no watches left
                 Release(t, FTrust);
+                FUnwatchable = hostDir;
                 return;
             }
             t.Above.push_back(std::move(a));
@@ -402,6 +404,7 @@ private:
         if (FFd >= 0) ::close(FFd);
         FFolders.clear();
         FTrust = TTrust();
+        FUnwatchable.clear();
         FForked = false;
         FFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     }
@@ -502,6 +505,7 @@ private:
     std::vector<TFolder> FFolders;
     size_t FLast = 0;  // the folder found last (a hint only: checked before use)
     TTrust FTrust;
+    std::string FUnwatchable;  // a folder whose way could not be watched, not tried again
 };
 
 TFolderIndex& FolderIndex() {
