@@ -578,6 +578,7 @@ struct TParentMemo {
     std::string Host;  // the folder as written on the host
     size_t FullSize = 0;  // of the folder's full Windows path
     std::string KeyPrefix;  // its key and a backslash
+    int Hits = 0;  // paths taken from it since it was kept
 };
 thread_local TParentMemo tMemo;
 
@@ -706,6 +707,7 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
                 TWinPath folder{out.Win.Drive, {}, {}, tMemo.Parts};
                 tMemo.KeyPrefix = folder.Full() + "\\";
                 AnsiUpperInPlace(tMemo.KeyPrefix);
+                tMemo.Hits = 0;
             }
         }
         host = std::move(parent);
@@ -736,8 +738,8 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
     }
     if (memo && first == n - 1) {
         KeyFromMemo(out);  // the folder's names are the memo's
-        // Its second path in a row: the way to it is worth watching.
-        FolderIndex().Trust(tMemo.Host, folderSt);
+        // A third path in a row: the way to it is worth watching.
+        if (++tMemo.Hits >= 2) FolderIndex().Trust(tMemo.Host, folderSt);
     }
     out.Host = std::move(host);
     out.Exists = exists;
