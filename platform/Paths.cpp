@@ -252,7 +252,7 @@ public:
             TFolder scratch;
             f = FFd >= 0 ? Watch(hostDir, dir) : nullptr;
             if (!f) f = &scratch;  // nothing kept
-            for (const auto& h : ListHostDir(hostDir)) f->Names.emplace(AnsiUpperCase(Utf8ToAnsi(h)), h);
+            for (const auto& h : ListHostDir(hostDir)) f->Names.emplace(Folded(h), h);
             if (f == &scratch) return Search(scratch, folded, hostName);
         }
         f->Used = ++FClock;
@@ -352,6 +352,7 @@ private:
         }
     };
 
+    // A host name as listings key it: in 1252, upper-cased.
     static std::string Folded(const std::string& hostName) {
         std::string f = Utf8ToAnsi(hostName);
         AnsiUpperInPlace(f);
@@ -489,8 +490,7 @@ private:
                 }
                 if (!e->len) continue;
                 std::pair<std::string, std::string> entry{std::string(), e->name};
-                entry.first = Utf8ToAnsi(entry.second);
-                AnsiUpperInPlace(entry.first);
+                entry.first = Folded(entry.second);
                 if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(std::move(entry));
                 else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) f->Names.erase(entry);
             }
