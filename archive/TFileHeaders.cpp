@@ -37,10 +37,31 @@ bool GetShortString(const uint8_t* p, std::string& s, size_t room) {
     return true;
 }
 
+// Eight bytes with their ASCII capitals made small: a byte below 0x80 that is at
+// least 'A' and at most 'Z' gets bit 5.
+uint64_t FoldAscii(uint64_t w) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = ones * 0x80;
+    const uint64_t low7 = w & ~highs;
+    const uint64_t atLeastA = low7 + ones * (0x80 - 'A'), aboveZ = low7 + ones * (0x80 - 'Z' - 1);
+    return w | ((atLeastA & ~aboveZ & ~w & highs) >> 2);
+}
+
+// A hash of a name that ignores the case of ASCII letters (as SameName compares),
+// taken eight bytes at a time.
 uint32_t NameHash(std::string_view s) {
-    uint32_t h = 2166136261u;
-    for (char c : s) h = (h ^ static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
-    return h;
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        h = (h ^ FoldAscii(w)) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, s.size() - i);
+    h = (h ^ FoldAscii(w)) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 29;
+    return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 // CompareText(a, b) == 0 without copies.

@@ -248,6 +248,21 @@ TEST(FileHeaders, IndexOfIgnoresCaseAndTextAfterSemicolon) {
     }
     EXPECT_EQ(t.IndexOf("B.TXT;x", 1), 1);
     EXPECT_EQ(t.IndexOf("b.txt", 0), 1);
+    // Long names, letters of every case at every place; the neighbours of the
+    // letters ("@[`{") and 1252 letters are not folded.
+    t.Clear();
+    const std::string names[] = {"Program Files\\Kelvane Demo\\ReadMe.txt", "@[`{AZaz\\x", "`{@[azAZ\\x",
+                                 "\xC4pfel\\x\xE4pfel.txt"};
+    for (const auto& name : names) {
+        auto u = std::make_unique<TFileHeader>();
+        u->HeaderRecord.FileName = name;
+        t.Add(std::move(u));
+    }
+    EXPECT_EQ(t.IndexOf("PROGRAM FILES\\kelvane demo\\readme.TXT"), 0);
+    EXPECT_EQ(t.IndexOf("@[`{azAZ\\X"), 1);
+    EXPECT_EQ(t.IndexOf("`{@[AZaz\\X"), 2);
+    EXPECT_EQ(t.IndexOf("\xC4PFEL\\X\xE4PFEL.TXT"), 3);
+    EXPECT_EQ(t.IndexOf("\xE4pfel\\x\xE4pfel.txt"), -1);
     EXPECT_EQ(t.IndexOf("c.txt", 1), -1);
 }
 
