@@ -394,6 +394,8 @@ private:
     }
 
     static bool Search(const TFolder& f, const std::string& folded, std::string& hostName) {
+        // Names made one after another mostly come in order: past the last, not there.
+        if (f.Names.empty() || f.Names.rbegin()->first < folded) return false;
         auto it = f.Names.lower_bound({folded, std::string()});
         if (it == f.Names.end() || it->first != folded) return false;
         hostName = it->second;
@@ -491,7 +493,8 @@ private:
                 if (!e->len) continue;
                 std::pair<std::string, std::string> entry{std::string(), e->name};
                 entry.first = Folded(entry.second);
-                if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(std::move(entry));
+                // Names made one after another mostly come in order: the end is tried first.
+                if (e->mask & (IN_CREATE | IN_MOVED_TO)) f->Names.insert(f->Names.end(), std::move(entry));
                 else if (e->mask & (IN_DELETE | IN_MOVED_FROM)) f->Names.erase(entry);
             }
             if (all) return;
