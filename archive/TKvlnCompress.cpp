@@ -6,6 +6,7 @@
 #include <climits>
 #include <functional>
 #include <map>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -58,7 +59,9 @@ void MakeFolderOf(const std::string& path) {
 // Gives an open file its last-write time through its handle (a stream without one
 // by name, once closed), and closes it; 0 or the Windows error.
 int SetDateAndClose(std::unique_ptr<TStream>& stream, const std::string& name, int32_t stamp) {
-    if (auto* h = dynamic_cast<THandleStream*>(stream.get())) {
+    TStream* s = stream.get();
+    // Mostly a file stream, which a type compare tells at once.
+    if (auto* h = s && typeid(*s) == typeid(TFileStream) ? static_cast<TFileStream*>(s) : dynamic_cast<THandleStream*>(s)) {
         int r = FileSetDate(h->Handle(), stamp);
         stream.reset();
         return r;
