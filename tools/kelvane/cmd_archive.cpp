@@ -227,8 +227,10 @@ int Extract(TCliEngine& e, const TOptions& o) {
             if (headers.IndexOf(nameOf(i), i) != i) continue;
             byFolder.emplace_back(o.paths ? FilePathPart(nameOf(i)).substr(common.size()) : std::string_view(), i);
         }
-        std::stable_sort(byFolder.begin(), byFolder.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        // Archives mostly store their members folder by folder already.
+        auto folderOrder = [](const auto& a, const auto& b) { return a.first < b.first; };
+        if (!std::is_sorted(byFolder.begin(), byFolder.end(), folderOrder))
+            std::stable_sort(byFolder.begin(), byFolder.end(), folderOrder);
         std::vector<std::string> folders;
         std::vector<uint32_t> folderOf;  // of each member in turn
         // Straight into the engine's list: a copy of 20,000 names is megabytes.
