@@ -79,5 +79,28 @@ TEST(ArchiveCli, AddListTestExtractSplit) {
     ::unsetenv("KELVANE_MACHINE");
 }
 
+// With --paths each member goes to its folder below DIR, relative to the folder all
+// stored names share, whatever order the folders come in; a name stored twice
+// stands for its first member.
+TEST(ArchiveCli, ExtractWithPathsKeepsTheFolders) {
+    TempMachine m;
+    ::setenv("KELVANE_MACHINE", m.Dir.c_str(), 1);
+    const std::string d = m.Root + "/w", s = d + "/src/";
+    const char* names[] = {"b/one.txt", "a/two.txt", "b/sub/three.txt", "a/four.txt"};
+    for (const char* n : names) HostWrite(s + n, std::string("first ") + n);
+    std::string args = "archive add " + d + "/p.1";
+    for (const char* n : names) args += " " + s + n;
+    TRun r = Kelvane(args);
+    ASSERT_EQ(r.status, 0) << r.output;
+    HostWrite(s + "b/one.txt", "second");
+    r = Kelvane("archive add " + d + "/p.1 " + s + "b/one.txt --append");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = Kelvane("archive extract " + d + "/p.1 " + d + "/out --paths");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("4 extracted, 0 kept"), std::string::npos) << r.output;
+    for (const char* n : names) EXPECT_EQ(HostRead(d + "/out/" + n), std::string("first ") + n) << n;
+    ::unsetenv("KELVANE_MACHINE");
+}
+
 }  // namespace
 }  // namespace kv
