@@ -684,7 +684,8 @@ DWORD ResolvePath(const std::string& path, TResolvedPath& out, bool wildLast, bo
                 out.Host += out.HostName;
                 out.Folder = std::move(folder);
             }
-            KeyFromMemo(out);
+            if (found) KeyFromMemo(out);
+            else out.KnownKey = tMemo.KeyPrefix + folded;  // the last name, upper-cased already
             return ERROR_SUCCESS;
         }
     }
